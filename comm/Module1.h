@@ -1,0 +1,41 @@
+// Declarations of the terminal-link library as the program calls it.
+// Every call goes through the table returned by tvk(), which points at the
+// linked library; tests replace the table with a scripted fake.
+#pragma once
+
+#include <cstdint>
+
+#include "tervolk.h"
+
+namespace quendril {
+
+using CommInfo = tvk_comminfo;
+using OpenParam = tvk_openparam;
+
+inline constexpr int32_t notifyMsg = TVK_NOTIFY_MSG;
+
+struct TvkTable {
+    int16_t (*open)(int32_t port, OpenParam* param);
+    int16_t (*close)();
+    int16_t (*disconnect)(int32_t mode, CommInfo* info);
+    int16_t (*idtblclr)();
+    int16_t (*idtbladd)(char* id);
+    int16_t (*polling)(int32_t* mode, int32_t boxCount);
+    int16_t (*getcinffirst)(CommInfo* info);
+    int16_t (*getcinfnext)(CommInfo* info);
+    int16_t (*filerecv)(char* dir, CommInfo* info);
+    int16_t (*filesend)(char* pattern, CommInfo* info);
+    int16_t (*geterrinf)();
+    int16_t (*stopreq)();
+    int16_t (*sethwnd)(int32_t hwnd, int32_t msg);
+    int16_t (*getcomfname)(char* buf);
+    int16_t (*setnotify)(tvk_notify_fn fn, void* user);
+    int16_t (*setpump)(tvk_pump_fn fn, void* user);
+};
+
+// The linked library's functions.
+const TvkTable& tvkLibrary();
+// The table in use; starts as tvkLibrary().
+TvkTable& tvk();
+
+}  // namespace quendril

@@ -1,0 +1,172 @@
+/*
+ * tervolk: the terminal-link library.
+ *
+ * One PC (the master) drives up to 16 I/O boxes on one serial line; each box
+ * may hold one handheld terminal (HT). This header is the library's whole
+ * contract: a program that uses only what is declared here can run against
+ * any implementation of it.
+ *
+ * Conventions
+ *  - Every function returns a 16-bit signed result: 0 or more is success
+ *    (tvk_polling returns the number of connected terminals), a negative
+ *    value is one of the TVK_E* codes below. TVK_ESTOPPED (-11) always means
+ *    that tvk_stopreq was called.
+ *  - Texts are NUL-terminated single-byte strings; file names are bytes and
+ *    are never transcoded.
+ *  - The library is called from one thread. tvk_stopreq and tvk_getcomfname
+ *    may also be called from inside the event-pump or notification callback
+ *    while another call is running.
+ *  - tvk_geterrinf gives the error-status word (TVK_ES_* bits) of the last
+ *    job: it is cleared at the start of tvk_polling, tvk_filerecv and
+ *    tvk_filesend, and collects the conditions met until the next of them.
+ *  - The environment variable TVK_DEBUG=1 (or tvk_setdebug(1)) prints every
+ *    frame sent and received on standard error.
+ *
+ * Line ports: port n opens the device named by the environment variable
+ * QUENDRIL_COMn, or /dev/ttyS<n> when it is unset.
+ *
+ * The line protocol is described in docs/line-protocol.md.
+ */
+#ifndef TERVOLK_H
+#define TERVOLK_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#  if defined(TVK_BUILDING)
+#    define TVK_API __declspec(dllexport)
+#  else
+#    define TVK_API __declspec(dllimport)
+#  endif
+#else
+#  define TVK_API __attribute__((visibility("default")))
+#endif
+
+/* Result codes. */
+#define TVK_OK             0
+#define TVK_EFAIL         (-1)  /* the job failed; tvk_geterrinf says why */
+#define TVK_EARG          (-2)  /* a bad argument (null pointer, bad pattern, bad port) */
+#define TVK_ENOMORE       (-3)  /* no further terminal record; the reading is over */
+#define TVK_ENOTOPEN      (-4)  /* the line is not open */
+#define TVK_ENODEV        (-5)  /* the port's device does not exist */
+#define TVK_EBUSY         (-6)  /* the port's device is in use or cannot be set up */
+#define TVK_ETIMEOUT      (-7)  /* the terminal did not answer within the timers */
+#define TVK_EPROTO        (-8)  /* the terminal broke the protocol */
+#define TVK_EFILE         (-9)  /* a local file could not be opened, read or written */
+#define TVK_ENOTERM       (-10) /* no such terminal is connected */
+#define TVK_ESTOPPED      (-11) /* stopped by tvk_stopreq */
+
+/* Error-status word bits (tvk_geterrinf). */
+#define TVK_ES_PARITY      0x0001  /* UART parity error on a received character */
+#define TVK_ES_OVERRUN     0x0002  /* UART or input buffer overrun */
+#define TVK_ES_FRAMING     0x0004  /* UART framing error or break */
+#define TVK_ES_BUFFULL     0x0008  /* a frame longer than the receive buffer */
+#define TVK_ES_FATAL       0x0010  /* the line itself failed (device gone, I/O error) */
+#define TVK_ES_TIMEOUT     0x0100  /* a timer ran out, retries exhausted */
+#define TVK_ES_PROTOCOL    0x0400  /* an unexpected or malformed frame */
+#define TVK_ES_TRANSFER    0x0800  /* a file could not be transferred intact */
+#define TVK_ES_FILEOPEN    0x1000  /* a local file could not be opened or created, or a name was refused */
+
+/* transDir of tvk_comminfo. */
+#define TVK_DIR_TO_PC      0     /* the terminal sends files to the PC */
+#define TVK_DIR_TO_HT      1     /* the PC sends files to the terminal */
+#define TVK_DIR_END        255   /* the terminal has finished its work */
+/* transType of tvk_comminfo. */
+#define TVK_TYPE_APPL      15    /* an application install */
+
+/* The notification message: wparam is the progress of the current file, 0..100. */
+#define TVK_NOTIFY_MSG     1050
+
+/* Length of the buffer tvk_getcomfname writes into, NUL included. */
+#define TVK_FNAME_LEN      64
+/* Length of a terminal ID. */
+#define TVK_ID_LEN         6
+
+#pragma pack(push, 1)
+/* The record of one connected terminal, 28 bytes. */
+typedef struct tvk_comminfo {
+    char    htId[TVK_ID_LEN]; /* terminal ID, not NUL-terminated */
+    char    aux1[2];          /* terminal's software revision, two characters */
+    int32_t aux2;             /* the I/O box (1..16) the terminal answered on */
+    int32_t fileCount;        /* files about to be sent */
+    int32_t totalSize;        /* their total bytes (saturates at INT32_MAX) */
+    int32_t transDir;         /* TVK_DIR_* */
+    int32_t transType;        /* TVK_TYPE_APPL, or the terminal's own job type */
+} tvk_comminfo;
+
+/* Line parameters of tvk_open, 36 bytes. */
+typedef struct tvk_openparam {
+    int32_t baudCode;   /* 0..7: 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200 bit/s */
+    int32_t sevenBits;  /* 0: 8 data bits, otherwise 7 */
+    int32_t parityCode; /* 0 none, 1 odd, 2 even */
+    int32_t stopBits;   /* 1 or 2 */
+    int32_t lineParamA; /* ms: how long a terminal may take to start its answer (30..300) */
+    int32_t lineParamB; /* ms: how long a transfer may go without progress (500..10000) */
+    int32_t lineParamC; /* retries of a frame or window before the job fails (0..99) */
+    int32_t spare1;     /* 0 */
+    int32_t spare2;     /* 0 */
+} tvk_openparam;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(tvk_comminfo) == 28, "tvk_comminfo is 28 bytes");
+static_assert(sizeof(tvk_openparam) == 36, "tvk_openparam is 36 bytes");
+#else
+_Static_assert(sizeof(tvk_comminfo) == 28, "tvk_comminfo is 28 bytes");
+_Static_assert(sizeof(tvk_openparam) == 36, "tvk_openparam is 36 bytes");
+#endif
+
+/* Line */
+TVK_API int16_t tvk_open(int32_t port, tvk_openparam *param);
+TVK_API int16_t tvk_close(void);
+/* mode 1: release every terminal of the pass; mode 0: release the terminal of info. */
+TVK_API int16_t tvk_disconnect(int32_t mode, tvk_comminfo *info);
+
+/* ID table: the terminals that polling accepts ("&&&&&&" accepts any). */
+TVK_API int16_t tvk_idtblclr(void);
+TVK_API int16_t tvk_idtbladd(char *id);
+/* Number of IDs in the table. */
+TVK_API int16_t tvk_idtblgetidno(void);
+/* Copies ID number index (0-based) into id (7 bytes, NUL-terminated). */
+TVK_API int16_t tvk_idtblgetid(int32_t index, char *id);
+
+/* Polls boxes 1..boxCount for at most one poll cycle; returns the number of
+ * terminals that answered (0 when none), or a negative code. *mode is 1. */
+TVK_API int16_t tvk_polling(int32_t *mode, int32_t boxCount);
+/* Terminal records of the last poll in box order; TVK_ENOMORE after the last. */
+TVK_API int16_t tvk_getcinffirst(tvk_comminfo *info);
+TVK_API int16_t tvk_getcinfnext(tvk_comminfo *info);
+
+/* Receives the terminal's files into dir. */
+TVK_API int16_t tvk_filerecv(char *dir, tvk_comminfo *info);
+/* Sends every file that matches pattern, a directory followed by "*.*". */
+TVK_API int16_t tvk_filesend(char *pattern, tvk_comminfo *info);
+
+TVK_API int16_t tvk_geterrinf(void);
+/* Makes the running call, or the next one, return TVK_ESTOPPED. */
+TVK_API int16_t tvk_stopreq(void);
+
+/* Notifications: message msg with the progress is delivered to the callback
+ * registered with tvk_setnotify, together with hwnd. */
+TVK_API int16_t tvk_sethwnd(int32_t hwnd, int32_t msg);
+/* Writes the name of the file in transfer (at most TVK_FNAME_LEN - 1 bytes
+ * and a NUL) into buf, which holds TVK_FNAME_LEN bytes. */
+TVK_API int16_t tvk_getcomfname(char *buf);
+
+typedef void (*tvk_notify_fn)(void *user, int32_t hwnd, int32_t msg, int32_t wparam);
+TVK_API int16_t tvk_setnotify(tvk_notify_fn fn, void *user);
+/* Called at least every 50 ms while a call blocks, so the caller's window
+ * stays responsive. */
+typedef void (*tvk_pump_fn)(void *user);
+TVK_API int16_t tvk_setpump(tvk_pump_fn fn, void *user);
+TVK_API int16_t tvk_setdebug(int32_t on);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TERVOLK_H */
