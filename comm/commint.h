@@ -1,0 +1,49 @@
+// Small helpers shared by the procedures of the Execute run.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Module1.h"
+
+namespace quendril {
+
+// Cells of the main window's terminal table; terminals beyond them are served
+// but not drawn.
+inline constexpr int16_t kTableCells = 16;
+
+// The record's ID as text: six bytes, or fewer when the library pads with NULs.
+inline std::string htIdText(const CommInfo& info) {
+    const void* nul = std::memchr(info.htId, '\0', sizeof info.htId);
+    const std::size_t len = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - info.htId)
+                                : sizeof info.htId;
+    return std::string(info.htId, len);
+}
+
+// The library takes texts as writable NUL-terminated copies.
+inline std::vector<char> textBuffer(const std::string& text) {
+    std::vector<char> buf(text.begin(), text.end());
+    buf.push_back('\0');
+    return buf;
+}
+
+// Number of I/O boxes every poll call names.
+int32_t ioBoxCount();
+
+// Names compare without regard to case; only ASCII letters change, other
+// bytes of the code page stay as they are.
+std::string upperName(std::string name);
+
+// Names of the normal files in dir (ending in the separator), as listed.
+std::vector<std::string> listFiles(const std::string& dir);
+
+// A new, empty directory inside tempDir for one job's files, named prefix
+// and a number; "" when creating it failed and the user gave up.
+std::string makeJobDir(const std::string& prefix);
+
+// Removes dir when it is empty; a directory still holding files is kept.
+void removeDirIfEmpty(const std::string& dir);
+
+}  // namespace quendril
