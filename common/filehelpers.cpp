@@ -1,0 +1,471 @@
+#include "filehelpers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "host.h"
+#include "messages.h"
+
+namespace fs = std::filesystem;
+
+namespace quendril {
+
+// Operating-system error -> FileErrNumber (fileErrNumber):
+//
+//   error (std::errc / errno)                    number  box text
+//   no_such_file_or_directory (ENOENT),
+//     parent directory exists or no parent given   53    "No file name"
+//   no_such_file_or_directory (ENOENT),
+//     parent directory missing                     76    "No Pass"
+//   not_a_directory (ENOTDIR)                      76    "No Pass"
+//   too_many_symbolic_link_levels (ELOOP)          76    "No Pass"
+//   filename_too_long (ENAMETOOLONG)               52    "File nume/number error"
+//   invalid_argument (EINVAL), bad_file_descriptor 52    "File nume/number error"
+//   text_file_busy (ETXTBSY), device_or_resource_busy (EBUSY)
+//                                                  55    "The file is Opened already"
+//   io_error (EIO)                                 57    "Device I/O error" (Retry/Cancel)
+//   file_exists (EEXIST), directory_not_empty      58    "A file of same name exists already"
+//   no_space_on_device (ENOSPC), EDQUOT, file_too_large (EFBIG)
+//                                                  61    "Not enough free area"
+//   too_many_files_open (EMFILE),
+//     too_many_files_open_in_system (ENFILE)       67    "Too meny files"
+//   no_such_device_or_address (ENXIO), no_such_device (ENODEV)
+//                                                  68    "No device prepared" (Retry/Cancel)
+//   permission_denied (EACCES), operation_not_permitted (EPERM),
+//     read_only_file_system (EROFS)                70    "Protected"
+//   ENOMEDIUM (no medium), timed_out (ETIMEDOUT),
+//     resource_unavailable_try_again (EAGAIN)      71    "No disc" (Retry/Cancel)
+//   cross_device_link (EXDEV)                      74    generic "ERROR!!!"
+//   is_a_directory (EISDIR)                        75    "Pass error"
+//   anything else                                  75    "Pass error"
+//
+// "Path not found" and "file not found" are both ENOENT on this platform;
+// they are told apart by looking at the parent directory of the path
+// concerned: when it does not exist (or is not a directory) the path is what
+// is missing (76), otherwise the file itself (53).
+
+namespace {
+
+enum class OnOk { EndProgram, GiveUp };
+
+struct FaultSeam {
+    int16_t number = 0;
+    int times = 0;
+};
+
+FaultSeam& faultSeam() {
+    static FaultSeam seam;
+    return seam;
+}
+
+int16_t takeInjectedFault() {
+    FaultSeam& seam = faultSeam();
+    if (seam.times <= 0) return 0;
+    --seam.times;
+    return seam.number;
+}
+
+// One attempt of an operation: 0 on success, otherwise its FileErrNumber.
+using Attempt = std::function<int16_t()>;
+using ExtraText = std::function<std::string()>;
+
+// The failure rule. True when an attempt succeeded, false when given up.
+bool underFailureRule(const Attempt& attempt, const ExtraText& extra,
+                      OnOk onOk = OnOk::EndProgram) {
+    for (;;) {
+        int16_t n = takeInjectedFault();
+        if (n == 0) n = attempt();
+        if (n == 0) return true;
+        const int16_t answer = dispFileErr(n, extra());
+        if (answer == kAnswerRetry) continue;
+        if (answer == kAnswerCancel || onOk == OnOk::GiveUp) return false;
+        endProgram(1);
+    }
+}
+
+std::error_code lastOsError() { return {errno, std::generic_category()}; }
+
+bool parentMissing(const std::string& path) {
+    const fs::path parent = fs::path(path).parent_path();
+    if (parent.empty()) return false;
+    std::error_code ec;
+    return !fs::is_directory(parent, ec);
+}
+
+int16_t mapCondition(const std::error_condition& c, const std::string& path) {
+#ifdef ENOMEDIUM
+    if (c.value() == ENOMEDIUM) return kFileErrNotReady;
+#endif
+#ifdef EDQUOT
+    if (c.value() == EDQUOT) return kFileErrDiskFull;
+#endif
+    switch (static_cast<std::errc>(c.value())) {
+    case std::errc::no_such_file_or_directory:
+        return parentMissing(path) ? kFileErrPathNotFound : kFileErrNotFound;
+    case std::errc::not_a_directory:
+    case std::errc::too_many_symbolic_link_levels:
+        return kFileErrPathNotFound;
+    case std::errc::filename_too_long:
+    case std::errc::invalid_argument:
+    case std::errc::bad_file_descriptor:
+        return kFileErrBadName;
+    case std::errc::text_file_busy:
+    case std::errc::device_or_resource_busy:
+        return kFileErrAlreadyOpen;
+    case std::errc::io_error:
+        return kFileErrDeviceIo;
+    case std::errc::file_exists:
+    case std::errc::directory_not_empty:
+        return kFileErrExists;
+    case std::errc::no_space_on_device:
+    case std::errc::file_too_large:
+        return kFileErrDiskFull;
+    case std::errc::too_many_files_open:
+    case std::errc::too_many_files_open_in_system:
+        return kFileErrTooManyFiles;
+    case std::errc::no_such_device_or_address:
+    case std::errc::no_such_device:
+        return kFileErrDeviceUnavailable;
+    case std::errc::permission_denied:
+    case std::errc::operation_not_permitted:
+    case std::errc::read_only_file_system:
+        return kFileErrPermission;
+    case std::errc::timed_out:
+    case std::errc::resource_unavailable_try_again:
+        return kFileErrNotReady;
+    case std::errc::cross_device_link:
+        return kFileErrRenameAcrossDevices;
+    default:
+        return kFileErrPathAccess;
+    }
+}
+
+// --- Listings ---
+
+struct Listing {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+};
+
+Listing& listing() {
+    static Listing current;
+    return current;
+}
+
+std::string takeNext(Listing& l) { return l.next < l.names.size() ? l.names[l.next++] : ""; }
+std::string peekNext(const Listing& l) { return l.next < l.names.size() ? l.names[l.next] : ""; }
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// '*' any run, '?' one character; letters without regard to case.
+bool globMatch(std::string_view pattern, std::string_view name) {
+    std::size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (p < pattern.size() &&
+                   (pattern[p] == '?' || lowerAscii(pattern[p]) == lowerAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+// A trailing ".*" also matches names without any extension, so "*.*"
+// matches every name.
+bool nameMatches(const std::string& pattern, const std::string& name) {
+    if (globMatch(pattern, name)) return true;
+    return pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+           name.find('.') == std::string::npos &&
+           globMatch(std::string_view(pattern).substr(0, pattern.size() - 2), name);
+}
+
+bool hasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+bool isHidden(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+struct SplitPath {
+    std::string dir;
+    std::string last;
+};
+
+SplitPath splitLast(const std::string& path) {
+    const auto pos = path.rfind(kPathSeparator);
+    if (pos == std::string::npos) return {".", path};
+    return {pos == 0 ? std::string(1, kPathSeparator) : path.substr(0, pos), path.substr(pos + 1)};
+}
+
+bool missingPath(const std::error_code& ec) {
+    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
+// A path without wildcards: the entry itself.
+int16_t collectOne(const std::string& path, const std::string& name, int mask,
+                   std::vector<std::string>& out) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    if (ec) return missingPath(ec) ? 0 : fileErrNumber(ec, path);
+    if (st.type() == fs::file_type::not_found) return 0;
+    const bool isDirRef = name == "." || name == "..";
+    if (fs::is_directory(st)) {
+        if ((mask & kMaskDirectory) != 0 && (isDirRef || !isHidden(name))) out.push_back(name);
+    } else if (!isHidden(name)) {
+        out.push_back(name);
+    }
+    return 0;
+}
+
+// The entries of dir matching pattern ("" lists every entry, "." first with
+// mask 16), sorted by name.
+int16_t collectMatches(const std::string& dir, const std::string& pattern, int mask,
+                       std::vector<std::string>& out) {
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) return missingPath(ec) ? 0 : fileErrNumber(ec, dir);
+    std::vector<std::string> names;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) return fileErrNumber(ec, dir);
+        const std::string name = it->path().filename().string();
+        if (isHidden(name) || (!pattern.empty() && !nameMatches(pattern, name))) continue;
+        std::error_code typeEc;
+        const fs::file_status st = it->status(typeEc);
+        if (typeEc || st.type() == fs::file_type::not_found) continue;  // dangling link
+        if (fs::is_directory(st) && (mask & kMaskDirectory) == 0) continue;
+        names.push_back(name);
+    }
+    if (ec) return fileErrNumber(ec, dir);
+    std::sort(names.begin(), names.end());
+    if (pattern.empty() && (mask & kMaskDirectory) != 0) out.push_back(".");
+    out.insert(out.end(), names.begin(), names.end());
+    return 0;
+}
+
+int16_t collectEntries(const std::string& pathOrPattern, int mask, std::vector<std::string>& out) {
+    out.clear();
+    if (pathOrPattern.empty()) return 0;
+    const SplitPath split = splitLast(pathOrPattern);
+    if (split.last.empty() || hasWildcard(split.last)) {
+        return collectMatches(split.dir, split.last, mask, out);
+    }
+    return collectOne(pathOrPattern, split.last, mask, out);
+}
+
+bool findsEntry(const std::string& path, int mask, OnOk onOk) {
+    std::vector<std::string> found;
+    const bool done = underFailureRule([&] { return collectEntries(path, mask, found); },
+                                       [&] { return path; }, onOk);
+    return done && !found.empty();
+}
+
+// --- Deleting ---
+
+int16_t removeOne(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return kFileErrNotFound;  // only files are deleted
+    if (!fs::remove(path, ec)) return ec ? fileErrNumber(ec, path) : int16_t{kFileErrNotFound};
+    return 0;
+}
+
+int16_t removeMatching(const std::string& pattern) {
+    std::vector<std::string> names;
+    if (const int16_t n = collectEntries(pattern, kMaskNormal, names); n != 0) return n;
+    if (names.empty()) return kFileErrNotFound;
+    const std::string dir = splitLast(pattern).dir + kPathSeparator;
+    for (const std::string& name : names) {
+        const int16_t n = removeOne(dir + name);
+        if (n != 0 && n != kFileErrNotFound) return n;
+    }
+    return 0;
+}
+
+// --- Writing ---
+
+int syncToDisk(std::FILE* f) {
+#if defined(_WIN32)
+    return _commit(_fileno(f));
+#else
+    return fsync(fileno(f));
+#endif
+}
+
+std::error_code writeAndSync(const std::string& path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return lastOsError();
+    std::error_code ec;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fflush(f) != 0 ||
+        syncToDisk(f) != 0) {
+        ec = lastOsError();
+    }
+    if (std::fclose(f) != 0 && !ec) ec = lastOsError();
+    return ec;
+}
+
+// The new file is written beside path so that the rename stays on one file
+// system and replaces path in one step.
+std::error_code replaceFile(const std::string& path, const std::string& bytes) {
+    const std::string fresh = path + ".new";
+    std::error_code ec = writeAndSync(fresh, bytes);
+    if (!ec) fs::rename(fresh, path, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(fresh, ignored);
+    }
+    return ec;
+}
+
+}  // namespace
+
+int16_t fileErrNumber(const std::error_code& ec, const std::string& path) {
+    if (!ec) return 0;
+    return mapCondition(ec.default_error_condition(), path);
+}
+
+void injectFileFault(int16_t number, int times) { faultSeam() = {number, times}; }
+void clearFileFaults() { faultSeam() = {}; }
+
+bool runFileOperation(const std::string& path, const std::function<std::error_code()>& op) {
+    return underFailureRule([&] { return fileErrNumber(op(), path); }, [&] { return path; });
+}
+
+int16_t reportFileFailure(const std::error_code& ec, const std::string& path) {
+    const int16_t n = ec ? fileErrNumber(ec, path) : int16_t{kFileErrPathAccess};
+    const int16_t answer = dispFileErr(n, path);
+    if (answer == kAnswerOk) endProgram(1);
+    return answer;
+}
+
+void addBackslash(std::string& path) {
+    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+}
+
+// --- InputFile ---
+
+InputFile::~InputFile() { close(); }
+
+std::error_code InputFile::open(const std::string& path) {
+    close();
+    path_ = path;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return std::make_error_code(std::errc::is_a_directory);
+    file_ = std::fopen(path.c_str(), "rb");
+    return file_ ? std::error_code{} : lastOsError();
+}
+
+void InputFile::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+int InputFile::get() {
+    if (!file_) return EOF;
+    readError_.clear();
+    const int c = std::getc(file_);
+    if (c == EOF && std::ferror(file_)) {
+        readError_ = lastOsError();
+        std::clearerr(file_);
+    }
+    return c;
+}
+
+void InputFile::unget(int c) {
+    if (file_ && c != EOF) std::ungetc(c, file_);
+}
+
+bool InputFile::atEnd() {
+    const int c = get();
+    if (c == EOF) return !readError_;
+    unget(c);
+    return false;
+}
+
+bool openInput(InputFile& file, const std::string& path) {
+    return underFailureRule([&] { return fileErrNumber(file.open(path), path); },
+                            [&] { return path; });
+}
+
+void lineInput(InputFile& file, std::string& line) {
+    std::string read;
+    auto attempt = [&]() -> int16_t {
+        read.clear();
+        int c = file.get();
+        if (c == EOF) return file.readError() ? fileErrNumber(file.readError(), file.path())
+                                              : int16_t{kFileErrPastEnd};
+        while (c != EOF && c != '\n' && c != '\r') {
+            read.push_back(static_cast<char>(c));
+            c = file.get();
+        }
+        if (c == '\r') {
+            const int after = file.get();
+            if (after != '\n') file.unget(after);
+        }
+        return file.readError() ? fileErrNumber(file.readError(), file.path()) : int16_t{0};
+    };
+    if (underFailureRule(attempt, [] { return std::string(); })) line = std::move(read);
+}
+
+void killFile(const std::string& path) {
+    auto attempt = [&]() -> int16_t {
+        const int16_t n =
+            hasWildcard(splitLast(path).last) ? removeMatching(path) : removeOne(path);
+        return n == kFileErrNotFound ? int16_t{0} : n;
+    };
+    underFailureRule(attempt, [&] { return path; });
+}
+
+void makeDir(const std::string& path) {
+    auto attempt = [&]() -> int16_t {
+        std::error_code ec;
+        if (fs::create_directory(path, ec) || !ec) return 0;
+        std::error_code dirEc;
+        return fs::is_directory(path, dirEc) ? int16_t{0} : fileErrNumber(ec, path);
+    };
+    underFailureRule(attempt, [&] { return path; });
+}
+
+std::string dirFirst(const std::string& pathOrPattern, int mask) {
+    Listing& current = listing();
+    current = {};
+    std::vector<std::string> names;
+    if (!underFailureRule([&] { return collectEntries(pathOrPattern, mask, names); },
+                          [&] { return pathOrPattern; })) {
+        return {};
+    }
+    current.names = std::move(names);
+    return takeNext(current);
+}
+
+// The listing is taken whole by dirFirst, so only an injected fault can fail
+// here; the box names the entry that comes next without consuming it.
+std::string dirNext() {
+    Listing& current = listing();
+    if (!underFailureRule([] { return int16_t{0}; }, [&] { return peekNext(current); })) return {};
+    return takeNext(current);
+}
+
+// existDir and existFile leave the current listing alone, so callers may
+// test paths while walking a listing.
+bool existDir(const std::string& path) { return findsEntry(path, kMaskDirectory, OnOk::GiveUp); }
+
+bool existFile(const std::string& path) { return findsEntry(path, kMaskNormal, OnOk::EndProgram); }
+
+bool writeFileAtomically(const std::string& path, const std::string& bytes) {
+    return runFileOperation(path, [&] { return replaceFile(path, bytes); });
+}
+
+}  // namespace quendril
