@@ -1,0 +1,35 @@
+// Operative setting dialog: the number of connected I/O boxes (1 to 16).
+// No buttons: Enter stores a valid number, Esc leaves.
+#pragma once
+
+#include <array>
+
+#include "settingsdialog.h"
+
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+
+namespace quendril {
+
+class frmUnyoSet : public SettingsDialog {
+    Q_OBJECT
+public:
+    explicit frmUnyoSet(QWidget* mainWindow);
+
+    std::array<QLabel*, 2> lblUnyoSet{};
+    QLabel* lblNowBoxNum = nullptr;
+    QLineEdit* txtBoxNum = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildUi();
+    void formLoad() override;
+    void formActivate() override;
+    bool txtBoxNum_KeyPress(const QKeyEvent& key);
+    void storeBoxNum();
+};
+
+}  // namespace quendril

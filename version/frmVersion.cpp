@@ -1,0 +1,49 @@
+#include "frmVersion.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "dialogwindow.h"
+#include "uilayout.h"
+#include "version.h"
+#include "versionline.h"
+
+namespace quendril {
+
+namespace {
+// Icons carry several sizes; the dialog shows the one the program was drawn at.
+constexpr int kIconSize = 32;
+}  // namespace
+
+frmVersion::frmVersion(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
+    buildUi();
+    formLoad();
+}
+
+void frmVersion::buildUi() {
+    ui::setupFixedDialog(*this, mainWindow_, 4305, 1605);
+    imgVersion = new QLabel(this);
+    imgVersion->setGeometry(ui::twipsRect(120, 240, 615, 615, this));
+    imgVersion->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblVersion[0] = new QLabel(this);
+    lblVersion[1] = new QLabel(this);
+    for (QLabel* label : lblVersion) label->setAlignment(Qt::AlignCenter);
+    cmdOK = new QPushButton(QStringLiteral("OK"), this);
+    cmdOK->setGeometry(ui::twipsRect(1560, 1080, 1215, 375, this));
+    cmdOK->setDefault(true);
+    // OK unloads the dialog; Esc and the close box reject, which ends it alike.
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void frmVersion::formLoad() {
+    setWindowTitle(QStringLiteral("QUENDRIL"));
+    imgVersion->setPixmap(windowIcon().pixmap(kIconSize, kIconSize));
+    lblVersion[0]->setText(QString::fromLatin1(kProductLine));
+    lblVersion[1]->setText(
+        QString::fromStdString(versionLine(kVersionMajor, kVersionMinor, kVersionRevision)));
+    ui::placeAutoLabel(*lblVersion[0], 1845, 240, 240);
+    ui::placeAutoLabel(*lblVersion[1], 1860, 600, 240);
+    ui::centreOnWindow(*this, mainWindow_);
+}
+
+}  // namespace quendril
