@@ -1,0 +1,13 @@
+// Dialog tests run on the offscreen platform; no display is needed.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "uilayout.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    quendril::ui::installFontSubstitutes();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
