@@ -78,13 +78,14 @@ int16_t takeInjectedFault() {
 using Attempt = std::function<int16_t()>;
 using ExtraText = std::function<std::string()>;
 
-// The failure rule. True when an attempt succeeded, false when given up.
+// The failure rule. True when an attempt succeeded or failed with
+// notAFailure, false when given up.
 bool underFailureRule(const Attempt& attempt, const ExtraText& extra,
-                      OnOk onOk = OnOk::EndProgram) {
+                      OnOk onOk = OnOk::EndProgram, int16_t notAFailure = 0) {
     for (;;) {
         int16_t n = takeInjectedFault();
         if (n == 0) n = attempt();
-        if (n == 0) return true;
+        if (n == 0 || n == notAFailure) return true;
         const int16_t answer = dispFileErr(n, extra());
         if (answer == kAnswerRetry) continue;
         if (answer == kAnswerCancel || onOk == OnOk::GiveUp) return false;
@@ -211,8 +212,10 @@ SplitPath splitLast(const std::string& path) {
     return {pos == 0 ? std::string(1, kPathSeparator) : path.substr(0, pos), path.substr(pos + 1)};
 }
 
+// A name too long for the file system cannot name anything either.
 bool missingPath(const std::error_code& ec) {
-    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+    return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory ||
+           ec == std::errc::filename_too_long;
 }
 
 // A path without wildcards: the entry itself.
@@ -420,12 +423,10 @@ void lineInput(InputFile& file, std::string& line) {
 }
 
 void killFile(const std::string& path) {
-    auto attempt = [&]() -> int16_t {
-        const int16_t n =
-            hasWildcard(splitLast(path).last) ? removeMatching(path) : removeOne(path);
-        return n == kFileErrNotFound ? int16_t{0} : n;
+    auto attempt = [&] {
+        return hasWildcard(splitLast(path).last) ? removeMatching(path) : removeOne(path);
     };
-    underFailureRule(attempt, [&] { return path; });
+    underFailureRule(attempt, [&] { return path; }, OnOk::EndProgram, kFileErrNotFound);
 }
 
 void makeDir(const std::string& path) {

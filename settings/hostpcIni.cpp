@@ -123,6 +123,13 @@ int32_t saturatedRound(double v) {
     endProgram(1);
 }
 
+// Defaults are written only over nothing: an existence test the user
+// cancelled must not replace a file that is there.
+bool confirmedMissing(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
+}
+
 std::string currentDir() { return std::filesystem::current_path().string(); }
 
 // The seven lines of hostpc.ini; fewer than six is a damaged file.
@@ -299,7 +306,7 @@ std::string fileKindCode(int16_t index) {
 }
 
 void readIni() {
-    if (!existFile(kIniFileName)) makeDefaultIni();
+    if (!existFile(kIniFileName) && confirmedMissing(kIniFileName)) makeDefaultIni();
     const auto lines = readIniLines();
     storeFixedFields(lines[0]);
     EnvSettings.apDir = trimBlanks(lines[1]);
@@ -348,7 +355,7 @@ void makeDefaultIni() {
 void readIdInf() {
     clearIdTable();
     const std::string path = EnvSettings.htIdFile;
-    if (!existFile(path)) makeDefaultIdInf();
+    if (!existFile(path) && confirmedMissing(path)) makeDefaultIdInf();
     InputFile file;
     if (!openInput(file, path)) return;
     std::string header;
