@@ -1,5 +1,6 @@
 #include "frmVersion.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
@@ -11,8 +12,17 @@
 namespace quendril {
 
 namespace {
-// Icons carry several sizes; the dialog shows the one the program was drawn at.
-constexpr int kIconSize = 32;
+
+constexpr int kFallbackIconSize = 32;
+
+// The largest picture the icon carries, at its own size.
+QSize ownSize(const QIcon& icon) {
+    QSize best;
+    for (const QSize& s : icon.availableSizes())
+        if (s.width() * s.height() > best.width() * best.height()) best = s;
+    return best.isValid() ? best : QSize(kFallbackIconSize, kFallbackIconSize);
+}
+
 }  // namespace
 
 frmVersion::frmVersion(QWidget* mainWindow) : QDialog(mainWindow), mainWindow_(mainWindow) {
@@ -37,7 +47,10 @@ void frmVersion::buildUi() {
 
 void frmVersion::formLoad() {
     setWindowTitle(QStringLiteral("QUENDRIL"));
-    imgVersion->setPixmap(windowIcon().pixmap(kIconSize, kIconSize));
+    // The image sizes itself to the picture, keeping its top-left corner.
+    const QSize own = ownSize(windowIcon());
+    imgVersion->resize(own);
+    imgVersion->setPixmap(windowIcon().pixmap(own));
     lblVersion[0]->setText(QString::fromLatin1(kProductLine));
     lblVersion[1]->setText(
         QString::fromStdString(versionLine(kVersionMajor, kVersionMinor, kVersionRevision)));

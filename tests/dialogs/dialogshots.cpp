@@ -72,7 +72,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: dialog_screenshots <output directory> [icon.png]\n");
         return 2;
     }
-    const QDir out(QString::fromLocal8Bit(argv[1]));
+    // Taken before the work directory becomes the current one.
+    const QDir out(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
+    const QString iconPath = argc > 2 ? QDir(QString::fromLocal8Bit(argv[2])).absolutePath() : QString();
     quendril::test::ScopedWorkDir work;
     readIni();
     EnvSettings.apDir = "/home/user/quendril/ap";
@@ -81,7 +83,7 @@ int main(int argc, char** argv) {
 
     QWidget mainWindow;
     mainWindow.setWindowTitle(QStringLiteral("QUENDRIL"));
-    if (argc > 2) mainWindow.setWindowIcon(QIcon(QString::fromLocal8Bit(argv[2])));
+    if (!iconPath.isEmpty()) mainWindow.setWindowIcon(QIcon(iconPath));
     mainWindow.setGeometry(50, 50, 720, 520);
     mainWindow.show();
 

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "dialogtest.h"
+#include "filehelpers.h"
 #include "frmFileSet.h"
 
 namespace quendril::test {
@@ -144,6 +145,20 @@ TEST_F(FileSetTest, AMissingDirectoryKeepsTheDialogOpenAndTheFileUnchanged) {
     EXPECT_EQ(EnvSettings.apDir, ap);
     EXPECT_EQ(EnvSettings.recvDir, oldRecv);
     EXPECT_NE(EnvSettings.sendDir, send);
+}
+
+TEST_F(FileSetTest, ACancelledDeviceErrorDuringTheCheckFailsIt) {
+    const std::string before = iniBytes();
+    frmFileSet dlg(&mainWindow);
+    showActive(dlg);
+    injectFileFault(71);
+    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
+    clearFileFaults();
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_EQ(host.shown[0].buttons, BoxButtons::RetryCancel);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(QApplication::focusWidget(), dlg.txtDir[0]);
+    EXPECT_EQ(iniBytes(), before);
 }
 
 TEST_F(FileSetTest, TextOutsideTheCodePageIsRefusedLikeAMissingDirectory) {

@@ -6,6 +6,7 @@
 
 #include "dialogtest.h"
 #include "frmVersion.h"
+#include "uilayout.h"
 #include "version.h"
 #include "versionline.h"
 
@@ -41,9 +42,19 @@ TEST_F(VersionTest, ShowsTheNameLineTheVersionLineAndTheIcon) {
     ASSERT_FALSE(shown.isNull());
     EXPECT_EQ(shown.size(), QSize(32, 32));
     EXPECT_EQ(shown.toImage().pixelColor(0, 0), QColor(Qt::darkCyan));
+    EXPECT_EQ(dlg.imgVersion->geometry(), QRect(ui::twipsRect(120, 240, 0, 0, &dlg).topLeft(), QSize(32, 32)));
     // Labels grow to the right from their left edges.
     EXPECT_GE(dlg.lblVersion[0]->width(), dlg.lblVersion[0]->sizeHint().width());
     EXPECT_LT(dlg.imgVersion->geometry().right(), dlg.lblVersion[0]->x());
+}
+
+TEST_F(VersionTest, TheIconIsShownAtItsOwnSize) {
+    QPixmap big(48, 48);
+    big.fill(Qt::darkRed);
+    mainWindow.setWindowIcon(QIcon(big));
+    frmVersion dlg(&mainWindow);
+    EXPECT_EQ(dlg.imgVersion->pixmap().size(), QSize(48, 48));
+    EXPECT_EQ(dlg.imgVersion->size(), QSize(48, 48));
 }
 
 TEST_F(VersionTest, OkEnterEscAndCloseBoxCloseIt) {
