@@ -319,12 +319,25 @@ std::error_code writeAndSync(const std::string& path, const std::string& bytes) 
     return ec;
 }
 
-// The new file is written beside path so that the rename stays on one file
-// system and replaces path in one step.
+// A settings file kept elsewhere behind a link stays there: its target is
+// what gets replaced.
+std::string replacedPath(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec)) return path;
+    const fs::path target = fs::canonical(path, ec);
+    return ec ? path : target.string();
+}
+
+// The new file is written beside the old one so that the rename stays on one
+// file system and replaces it in one step; it keeps the old file's permissions.
 std::error_code replaceFile(const std::string& path, const std::string& bytes) {
-    const std::string fresh = path + ".new";
+    const std::string target = replacedPath(path);
+    const std::string fresh = target + ".new";
     std::error_code ec = writeAndSync(fresh, bytes);
-    if (!ec) fs::rename(fresh, path, ec);
+    std::error_code statEc;
+    const fs::file_status old = fs::status(target, statEc);
+    if (!ec && !statEc && fs::exists(old)) fs::permissions(fresh, old.permissions(), ec);
+    if (!ec) fs::rename(fresh, target, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(fresh, ignored);

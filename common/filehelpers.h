@@ -43,7 +43,7 @@ public:
     bool isOpen() const { return file_ != nullptr; }
     // True when no byte is left to read (also when not open).
     bool atEnd();
-    // Next byte, or EOF at the end or on a read error (see readFailed).
+    // Next byte, or EOF at the end or on a read error (see readError).
     int get();
     // Puts back the byte get() just returned.
     void unget(int c);
@@ -94,7 +94,8 @@ bool existFile(const std::string& path);
 
 // Writes bytes to path so that a crash, a kill or a full disk never leaves a
 // half-written file: a new file beside it is written, flushed to disk and
-// then renamed over path. Under the failure rule; false when cancelled, and
+// then renamed over path (over its target when path is a link), keeping the
+// old file's permissions. Under the failure rule; false when cancelled, and
 // path is then unchanged.
 bool writeFileAtomically(const std::string& path, const std::string& bytes);
 

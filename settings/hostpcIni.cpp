@@ -198,13 +198,13 @@ public:
         std::string field;
         if (c == '"') {
             c = readUntil(field, [](int ch) { return ch == '"' || isLineEnd(ch); });
-            if (c == '"') c = readUntil(dropped_, [](int ch) { return ch == ',' || isLineEnd(ch); });
+            std::string dropped;
+            if (c == '"') c = readUntil(dropped, [](int ch) { return ch == ',' || isLineEnd(ch); });
         } else {
             file_.unget(c);
             c = readUntil(field, [](int ch) { return ch == ',' || isLineEnd(ch); });
             field = trimRight(field);
         }
-        dropped_.clear();
         if (c == '\r') {
             const int after = get();
             if (after != '\n') file_.unget(after);
@@ -240,7 +240,6 @@ private:
     }
 
     InputFile& file_;
-    std::string dropped_;
     bool failed_ = false;
 };
 

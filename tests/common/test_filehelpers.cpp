@@ -240,6 +240,22 @@ TEST_F(AtomicWrite, ReplacesContentAndLeavesNoNewFile) {
     EXPECT_EQ(readBytes("g.ini"), std::string("\0x", 2));
 }
 
+TEST_F(AtomicWrite, KeepsPermissionsAndReplacesLinkTarget) {
+    namespace fs = std::filesystem;
+    writeBytes("f.ini", "old");
+    fs::permissions("f.ini", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(writeFileAtomically("f.ini", "new"));
+    EXPECT_EQ(fs::status("f.ini").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directory("elsewhere");
+    writeBytes("elsewhere/real.ini", "old");
+    fs::create_symlink("elsewhere/real.ini", "link.ini");
+    ASSERT_TRUE(writeFileAtomically("link.ini", "new"));
+    EXPECT_TRUE(fs::is_symlink("link.ini"));
+    EXPECT_EQ(readBytes("elsewhere/real.ini"), "new");
+    EXPECT_FALSE(exists("elsewhere/real.ini.new"));
+}
+
 TEST_F(AtomicWrite, FailureKeepsOldFile) {
     writeBytes("f.ini", "old");
     injectFileFault(61);
