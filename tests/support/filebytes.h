@@ -1,4 +1,4 @@
-// Whole-file byte access for tests that prepare and inspect files.
+// Whole-file byte access for tests that prepare files and read them back.
 #pragma once
 
 #include <fstream>
