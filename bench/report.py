@@ -1,0 +1,131 @@
+#!/usr/bin/env python3
+"""Turns the benchmark CSV tables into docs/benchmarks.md and its plot."""
+import argparse
+import csv
+import os
+import subprocess
+import sys
+import tempfile
+
+CASE_TITLES = {
+    "clean-115200": "Clean line, 115200 8N1",
+    "clean-38400": "Clean line, 38400 8N1",
+    "clean-9600": "Clean line, 9600 8N1",
+    "batch-512B-115200": "Batch of 512-byte files, 115200 8N1",
+    "ber1e-5-115200": "Bit-error rate 1e-5, 115200 8N1",
+    "ber1e-4-115200": "Bit-error rate 1e-4, 115200 8N1",
+    "7E1-115200": "7-bit line (7E1), binary data, 115200",
+    "latency10ms-115200": "10 ms latency each way, 115200 8N1",
+}
+OURS = "quendril"
+
+
+def read_rows(paths):
+    rows = []
+    for path in paths:
+        with open(path, newline="") as f:
+            rows.extend(csv.DictReader(f))
+    return rows
+
+
+def pct(value):
+    return f"{100 * float(value):.1f} %"
+
+
+def describe(row):
+    if row["status"] == "ok":
+        return pct(row["efficiency"])
+    return {"dnf": "did not finish", "n/a": "cannot", "corrupt": "corrupt file",
+            "failed": "failed"}.get(row["status"], row["status"])
+
+
+def zmodem_efficiency(rows, case):
+    for r in rows:
+        if r["case"] == case and r["protocol"] == "zmodem" and r["status"] == "ok":
+            return float(r["efficiency"])
+    return None
+
+
+def case_table(rows, case):
+    lines = ["| protocol | direction | efficiency | ours / ZMODEM | elapsed s | bits flipped | note |",
+             "| --- | --- | --- | --- | --- | --- | --- |"]
+    zm = zmodem_efficiency(rows, case)
+    for r in rows:
+        if r["case"] != case:
+            continue
+        ratio = ""
+        if r["protocol"] == OURS and r["status"] == "ok" and zm:
+            ratio = f"{float(r['efficiency']) / zm:.3f}"
+        elapsed = r["elapsed_s"] if r["status"] != "n/a" else ""
+        lines.append(f"| {r['protocol']} | {r['direction']} | {describe(r)} | {ratio} | {elapsed} | "
+                     f"{r['bits_flipped']} | {r['note'].strip().rstrip(';')} |")
+    return lines
+
+
+def plot(rows, png):
+    """Efficiency against line speed on the clean line, one curve per protocol."""
+    clean = [r for r in rows if r["case"].startswith("clean-") and r["status"] == "ok"]
+    series = {}
+    for r in clean:
+        key = f"{r['protocol']} {r['direction']}" if r["protocol"] == OURS else r["protocol"]
+        series.setdefault(key, []).append((int(r["baud"]), 100 * float(r["efficiency"])))
+    if not series:
+        return False
+    with tempfile.TemporaryDirectory() as tmp:
+        plots = []
+        for i, (name, points) in enumerate(sorted(series.items())):
+            data = os.path.join(tmp, f"s{i}.dat")
+            with open(data, "w") as f:
+                for baud, eff in sorted(points):
+                    f.write(f"{baud} {eff}\n")
+            plots.append(f"'{data}' using 1:2 with linespoints title '{name}'")
+        script = "\n".join([
+            "set terminal pngcairo size 900,560",
+            f"set output '{png}'",
+            "set title 'Line efficiency on a clean line (payload / raw character rate)'",
+            "set logscale x", "set xtics (9600, 38400, 115200)",
+            "set xlabel 'line speed, bit/s'", "set ylabel 'efficiency, %'",
+            "set yrange [0:105]", "set key bottom right", "set grid",
+            "plot " + ", ".join(plots),
+        ])
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    return True
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--plot", required=True)
+    ap.add_argument("--note", default="")
+    ap.add_argument("csv", nargs="+")
+    args = ap.parse_args()
+    rows = read_rows(args.csv)
+    md = ["# Benchmarks", "",
+          "Written by `scripts/bench`. Every figure comes from one run on the same emulated line "
+          "(`lineemu`): efficiency = payload bytes / (elapsed seconds x raw character rate), the raw "
+          "character rate being baud / bits per character. Elapsed times are for information only.",
+          "", "Each transfer is timed from the sender's start (the receiver is already waiting) until "
+          "the first side ends successfully; the received files are then compared with the originals.",
+          ""]
+    if args.note:
+        md += [args.note, ""]
+    have_plot = plot(rows, args.plot)
+    if have_plot:
+        md += [f"![Efficiency against line speed]({os.path.basename(args.plot)})", ""]
+    seen = []
+    for r in rows:
+        if r["case"] not in seen:
+            seen.append(r["case"])
+    for case in seen:
+        first = next(r for r in rows if r["case"] == case)
+        md += [f"## {CASE_TITLES.get(case, case)}", "",
+               f"{first['files']} file(s), {first['payload_bytes']} payload bytes, "
+               f"line {first['baud']} {first['format']}.", ""]
+        md += case_table(rows, case) + [""]
+    with open(args.out, "w") as f:
+        f.write("\n".join(md))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
