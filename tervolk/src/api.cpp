@@ -1,0 +1,325 @@
+// The C API: one line session per process, driven call by call from the
+// caller's thread.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "master.h"
+#include "termiosport.h"
+#include "tervolk.h"
+
+namespace {
+
+using namespace tvk;
+
+constexpr size_t kIdTableMax = 128;
+constexpr int kMaxBoxes = 16;
+// Shortest poll cycle: an idle line is polled at most this often, which
+// keeps an idle Execute cheap without delaying a terminal noticeably.
+constexpr auto kMinCycle = Ms(20);
+constexpr unsigned kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+struct Session final : Hooks, Progress {
+    TermiosPort port;
+    std::unique_ptr<Link> link;
+    LineTimers timers;
+    std::vector<std::string> ids;
+    std::vector<tvk_comminfo> records;
+    size_t cursor = 0;
+    std::set<uint8_t> connected;
+    uint32_t status = 0;
+    std::atomic<bool> stop{false};
+    bool honourStop = true;
+    int32_t hwnd = 0;
+    int32_t msg = TVK_NOTIFY_MSG;
+    tvk_notify_fn notifyFn = nullptr;
+    void* notifyUser = nullptr;
+    tvk_pump_fn pumpFn = nullptr;
+    void* pumpUser = nullptr;
+    bool debug = false;
+    char fileName[TVK_FNAME_LEN] = {};
+
+    void pump() override {
+        if (pumpFn) pumpFn(pumpUser);
+    }
+    bool stopping() override { return honourStop && stop.load(); }
+    void fileStarted(const std::string& name) override {
+        std::memset(fileName, 0, sizeof fileName);
+        std::memcpy(fileName, name.data(), std::min(name.size(), sizeof fileName - 1));
+        fileProgress(0);
+    }
+    void fileProgress(int percent) override {
+        if (notifyFn) notifyFn(notifyUser, hwnd, msg, percent);
+    }
+};
+
+Session& session() {
+    static Session s;
+    return s;
+}
+
+// A call that meets a stop request returns TVK_ESTOPPED once and clears it.
+int16_t consumeStop() {
+    session().stop = false;
+    return TVK_ESTOPPED;
+}
+
+bool accepted(const char* htId) {
+    for (const std::string& id : session().ids) {
+        if (id == "&&&&&&" || std::memcmp(id.data(), htId, TVK_ID_LEN) == 0) return true;
+    }
+    return false;
+}
+
+tvk_comminfo toCommInfo(const Record& r, uint8_t box) {
+    tvk_comminfo c{};
+    std::memcpy(c.htId, r.htId, TVK_ID_LEN);
+    std::memcpy(c.aux1, r.aux1, 2);
+    c.aux2 = box;
+    c.fileCount = int32_t(std::min<uint32_t>(r.fileCount, INT32_MAX));
+    c.totalSize = int32_t(std::min<uint64_t>(r.totalSize, INT32_MAX));
+    c.transDir = r.transDir;
+    c.transType = r.transType;
+    return c;
+}
+
+bool validParam(const tvk_openparam& p) {
+    return p.baudCode >= 0 && p.baudCode <= 7 && p.parityCode >= 0 && p.parityCode <= 2 &&
+           (p.stopBits == 1 || p.stopBits == 2) && p.lineParamA >= 1 && p.lineParamA <= 60000 &&
+           p.lineParamB >= 1 && p.lineParamB <= 600000 && p.lineParamC >= 0 && p.lineParamC <= 99;
+}
+
+// Starts a job call: checks the line and the record, clears the status
+// word and takes a pending stop.
+int16_t beginJob(const void* text, const tvk_comminfo* info, uint8_t& box) {
+    Session& s = session();
+    if (!s.link) return TVK_ENOTOPEN;
+    if (!text || !info || info->aux2 < 1 || info->aux2 > kMaxBoxes) return TVK_EARG;
+    box = uint8_t(info->aux2);
+    s.status = 0;
+    s.link->takeStatus();
+    std::memset(s.fileName, 0, sizeof s.fileName);
+    if (s.stop) return consumeStop();
+    return TVK_OK;
+}
+
+int16_t endJob(int r) {
+    Session& s = session();
+    s.status |= s.link->takeStatus();
+    if (r == TVK_ESTOPPED) return consumeStop();
+    return int16_t(r);
+}
+
+}  // namespace
+
+extern "C" {
+
+int16_t tvk_open(int32_t port, tvk_openparam* param) {
+    Session& s = session();
+    if (!param || port < 0 || port > 99 || !validParam(*param)) return TVK_EARG;
+    tvk_close();
+    std::string var = "QUENDRIL_COM" + std::to_string(port);
+    const char* dev = std::getenv(var.c_str());
+    std::string path = dev && *dev ? dev : "/dev/ttyS" + std::to_string(port);
+    SerialSettings ss;
+    ss.bitsPerSecond = kBaudRates[param->baudCode];
+    ss.sevenBits = param->sevenBits != 0;
+    ss.parity = param->parityCode;
+    ss.stopBits = param->stopBits;
+    int r = s.port.open(path, ss);
+    if (r != TVK_OK) return int16_t(r);
+    s.timers.bitsPerSecond = ss.bitsPerSecond;
+    s.timers.bitsPerChar = unsigned(1 + (ss.sevenBits ? 7 : 8) + (ss.parity ? 1 : 0) + ss.stopBits);
+    s.timers.sevenBits = ss.sevenBits;
+    s.timers.responseMs = param->lineParamA;
+    s.timers.progressMs = param->lineParamB;
+    s.timers.retries = param->lineParamC;
+    s.link = std::make_unique<Link>(s.port, s.timers);
+    s.link->setHooks(&s);
+    const char* dbg = std::getenv("TVK_DEBUG");
+    s.link->setDebug(s.debug || (dbg && std::strcmp(dbg, "1") == 0), "tvk");
+    s.records.clear();
+    s.connected.clear();
+    s.cursor = 0;
+    s.status = 0;
+    s.stop = false;
+    return TVK_OK;
+}
+
+int16_t tvk_close(void) {
+    Session& s = session();
+    s.stop = false;
+    if (!s.link) return TVK_ENOTOPEN;
+    // Bytes still in the driver's buffer must reach the line first.
+    s.link->drain();
+    s.link.reset();
+    s.port.close();
+    s.records.clear();
+    s.connected.clear();
+    return TVK_OK;
+}
+
+int16_t tvk_disconnect(int32_t mode, tvk_comminfo* info) {
+    Session& s = session();
+    if (!s.link) return TVK_ENOTOPEN;
+    if (mode != 0 && mode != 1) return TVK_EARG;
+    if (mode == 0 && (!info || info->aux2 < 1 || info->aux2 > kMaxBoxes)) return TVK_EARG;
+    // A release is how a stopped run ends: it does not take the stop.
+    s.honourStop = false;
+    bool all = true;
+    if (mode == 1) {
+        for (uint8_t box : s.connected) all = releaseBox(*s.link, box) && all;
+        s.connected.clear();
+    } else {
+        all = releaseBox(*s.link, uint8_t(info->aux2));
+        s.connected.erase(uint8_t(info->aux2));
+    }
+    s.honourStop = true;
+    return all ? TVK_OK : TVK_ETIMEOUT;
+}
+
+int16_t tvk_idtblclr(void) {
+    session().ids.clear();
+    return TVK_OK;
+}
+
+int16_t tvk_idtbladd(char* id) {
+    Session& s = session();
+    if (!id) return TVK_EARG;
+    if (s.ids.size() >= kIdTableMax) return TVK_EFAIL;
+    std::string entry(id, strnlen(id, TVK_ID_LEN));
+    entry.resize(TVK_ID_LEN, ' ');
+    s.ids.push_back(entry);
+    return TVK_OK;
+}
+
+int16_t tvk_idtblgetidno(void) { return int16_t(session().ids.size()); }
+
+int16_t tvk_idtblgetid(int32_t index, char* id) {
+    Session& s = session();
+    if (!id || index < 0 || size_t(index) >= s.ids.size()) return TVK_EARG;
+    std::memcpy(id, s.ids[size_t(index)].data(), TVK_ID_LEN);
+    id[TVK_ID_LEN] = '\0';
+    return TVK_OK;
+}
+
+int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
+    Session& s = session();
+    if (!s.link) return TVK_ENOTOPEN;
+    if (!mode || boxCount < 1 || boxCount > kMaxBoxes) return TVK_EARG;
+    s.status = 0;
+    s.link->takeStatus();
+    if (s.stop) return consumeStop();
+    auto start = Clock::now();
+    s.records.clear();
+    s.cursor = 0;
+    for (int box = 1; box <= boxCount; ++box) {
+        Record rec;
+        BoxAnswer a = pollBox(*s.link, uint8_t(box), rec);
+        if (a == BoxAnswer::Stopped) return consumeStop();
+        if (a == BoxAnswer::Fatal) {
+            s.status |= s.link->takeStatus();
+            return TVK_EFAIL;
+        }
+        if (a == BoxAnswer::Terminal && accepted(rec.htId)) {
+            s.records.push_back(toCommInfo(rec, uint8_t(box)));
+            s.connected.insert(uint8_t(box));
+        }
+    }
+    if (s.records.empty() && s.link->sleepUntil(start + kMinCycle) == Got::Stopped) return consumeStop();
+    s.status |= s.link->takeStatus();
+    return int16_t(s.records.size());
+}
+
+int16_t tvk_getcinffirst(tvk_comminfo* info) {
+    Session& s = session();
+    if (!info) return TVK_EARG;
+    s.cursor = 0;
+    return tvk_getcinfnext(info);
+}
+
+int16_t tvk_getcinfnext(tvk_comminfo* info) {
+    Session& s = session();
+    if (!info) return TVK_EARG;
+    if (s.cursor >= s.records.size()) return TVK_ENOMORE;
+    *info = s.records[s.cursor++];
+    return TVK_OK;
+}
+
+int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
+    Session& s = session();
+    uint8_t box = 0;
+    int16_t r = beginJob(dir, info, box);
+    if (r != TVK_OK) return r;
+    std::error_code ec;
+    if (!std::filesystem::is_directory(*dir ? dir : ".", ec)) {
+        s.status |= TVK_ES_FILEOPEN;
+        return TVK_EFILE;
+    }
+    return endJob(receiveFiles(*s.link, box, dir, &s, s.status));
+}
+
+int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
+    Session& s = session();
+    uint8_t box = 0;
+    int16_t r = beginJob(pattern, info, box);
+    if (r != TVK_OK) return r;
+    std::string p(pattern);
+    size_t cut = p.find_last_of("/\\");
+    std::string dir = cut == std::string::npos ? "." : p.substr(0, cut);
+    std::string mask = cut == std::string::npos ? p : p.substr(cut + 1);
+    if (mask != "*.*" && mask != "*") return TVK_EARG;
+    bool ok = false;
+    auto files = listSendFiles(dir.empty() ? "/" : dir, ok);
+    if (!ok) {
+        s.status |= TVK_ES_FILEOPEN;
+        return TVK_EFILE;
+    }
+    return endJob(sendFiles(*s.link, box, std::move(files), uint8_t(info->transType), &s, s.status));
+}
+
+int16_t tvk_geterrinf(void) { return int16_t(session().status & 0x7FFF); }
+
+int16_t tvk_stopreq(void) {
+    session().stop = true;
+    return TVK_OK;
+}
+
+int16_t tvk_sethwnd(int32_t hwnd, int32_t msg) {
+    session().hwnd = hwnd;
+    session().msg = msg;
+    return TVK_OK;
+}
+
+int16_t tvk_getcomfname(char* buf) {
+    if (!buf) return TVK_EARG;
+    std::memcpy(buf, session().fileName, TVK_FNAME_LEN);
+    buf[TVK_FNAME_LEN - 1] = '\0';
+    return TVK_OK;
+}
+
+int16_t tvk_setnotify(tvk_notify_fn fn, void* user) {
+    session().notifyFn = fn;
+    session().notifyUser = user;
+    return TVK_OK;
+}
+
+int16_t tvk_setpump(tvk_pump_fn fn, void* user) {
+    session().pumpFn = fn;
+    session().pumpUser = user;
+    return TVK_OK;
+}
+
+int16_t tvk_setdebug(int32_t on) {
+    Session& s = session();
+    s.debug = on != 0;
+    if (s.link) s.link->setDebug(s.debug, "tvk");
+    return TVK_OK;
+}
+
+}  // extern "C"

@@ -1,0 +1,152 @@
+#include "codec.h"
+
+#include <array>
+
+namespace tvk {
+
+namespace {
+
+constexpr uint32_t kCastagnoli = 0x82F63B78u;
+
+// Slice-by-8 tables: the line rate never needs them, but the whole-file
+// check of a large received file does.
+struct CrcTables {
+    std::array<std::array<uint32_t, 256>, 8> t{};
+    constexpr CrcTables() {
+        for (uint32_t i = 0; i < 256; ++i) {
+            uint32_t c = i;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ kCastagnoli : c >> 1;
+            t[0][i] = c;
+        }
+        for (uint32_t i = 0; i < 256; ++i)
+            for (size_t s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
+    }
+};
+
+constexpr CrcTables kTables;
+
+}  // namespace
+
+uint32_t crc32c(const void* data, size_t n, uint32_t prev) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    const auto& t = kTables.t;
+    uint32_t c = ~prev;
+    while (n >= 8) {
+        uint32_t lo = c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+            t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+        p += 8;
+        n -= 8;
+    }
+    while (n--) c = (c >> 8) ^ t[0][(c ^ *p++) & 0xFF];
+    return ~c;
+}
+
+void cobsEncode(const uint8_t* in, size_t n, unsigned maxCode, std::vector<uint8_t>& out) {
+    size_t codeAt = out.size();
+    out.push_back(0);
+    unsigned code = 1;
+    for (size_t i = 0; i < n; ++i) {
+        if (in[i] == 0) {
+            out[codeAt] = uint8_t(code);
+            codeAt = out.size();
+            out.push_back(0);
+            code = 1;
+            continue;
+        }
+        out.push_back(in[i]);
+        if (++code == maxCode) {
+            out[codeAt] = uint8_t(code);
+            codeAt = out.size();
+            out.push_back(0);
+            code = 1;
+        }
+    }
+    out[codeAt] = uint8_t(code);
+}
+
+bool cobsDecode(const uint8_t* in, size_t n, unsigned maxCode, std::vector<uint8_t>& out) {
+    size_t i = 0;
+    while (i < n) {
+        unsigned code = in[i++];
+        if (code == 0 || code > maxCode) return false;
+        if (i + code - 1 > n) return false;
+        for (unsigned k = 1; k < code; ++k) {
+            if (in[i] == 0) return false;
+            out.push_back(in[i++]);
+        }
+        if (code < maxCode && i < n) out.push_back(0);
+    }
+    return true;
+}
+
+size_t cobsBound(size_t n, unsigned maxCode) { return n + n / (maxCode - 1) + 1; }
+
+void pack7(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
+    for (size_t g = 0; g < n; g += 7) {
+        size_t k = n - g < 7 ? n - g : 7;
+        uint8_t high = 0;
+        for (size_t j = 0; j < k; ++j) {
+            out.push_back(in[g + j] & 0x7F);
+            high = uint8_t(high | ((in[g + j] >> 7) << j));
+        }
+        out.push_back(high);
+    }
+}
+
+bool unpack7(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
+    for (size_t g = 0; g < n; g += 8) {
+        size_t k = n - g < 8 ? n - g : 8;
+        if (k < 2) return false;
+        uint8_t high = in[g + k - 1];
+        if (high >> (k - 1)) return false;
+        for (size_t j = 0; j + 1 < k; ++j) {
+            if (in[g + j] & 0x80) return false;
+            out.push_back(uint8_t(in[g + j] | (((high >> j) & 1) << 7)));
+        }
+    }
+    return true;
+}
+
+size_t pack7Length(size_t n) { return n + (n + 6) / 7; }
+
+void putVarint(std::vector<uint8_t>& out, uint64_t v) {
+    while (v >= 0x80) {
+        out.push_back(uint8_t(v | 0x80));
+        v >>= 7;
+    }
+    out.push_back(uint8_t(v));
+}
+
+bool getVarint(const uint8_t* p, size_t n, size_t& pos, uint64_t& v) {
+    v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        if (pos >= n) return false;
+        uint8_t b = p[pos++];
+        if (shift == 63 && b > 1) return false;
+        v |= uint64_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return true;
+    }
+    return false;
+}
+
+size_t varintLength(uint64_t v) {
+    size_t len = 1;
+    while (v >= 0x80) {
+        v >>= 7;
+        ++len;
+    }
+    return len;
+}
+
+void putLe(std::vector<uint8_t>& out, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+uint64_t getLe(const uint8_t* p, int bytes) {
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v |= uint64_t(p[i]) << (8 * i);
+    return v;
+}
+
+}  // namespace tvk

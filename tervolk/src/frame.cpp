@@ -1,0 +1,125 @@
+#include "frame.h"
+
+#include <cstdio>
+
+#include "codec.h"
+
+namespace tvk {
+
+namespace {
+
+unsigned maxCode(bool seven) { return seven ? 127u : 255u; }
+
+}  // namespace
+
+const char* frameTypeName(FrameType t) {
+    switch (t) {
+    case FrameType::Poll: return "POLL";
+    case FrameType::NoTerm: return "NOTERM";
+    case FrameType::Idle: return "IDLE";
+    case FrameType::Record: return "RECORD";
+    case FrameType::Start: return "START";
+    case FrameType::Ready: return "READY";
+    case FrameType::Data: return "DATA";
+    case FrameType::AckReq: return "ACKREQ";
+    case FrameType::Ack: return "ACK";
+    case FrameType::Rr: return "RR";
+    case FrameType::Done: return "DONE";
+    case FrameType::Disc: return "DISC";
+    case FrameType::Ua: return "UA";
+    case FrameType::Abort: return "ABORT";
+    case FrameType::Reject: return "REJECT";
+    case FrameType::Frag: return "FRAG";
+    }
+    return "?";
+}
+
+void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
+    std::vector<uint8_t> body;
+    body.reserve(kHeaderLen + f.payload.size() + kCrcLen);
+    body.push_back(f.addr);
+    body.push_back(uint8_t(uint8_t(f.type) | (f.pf ? 0x80 : 0)));
+    putLe(body, f.seq, 2);
+    body.insert(body.end(), f.payload.begin(), f.payload.end());
+    putLe(body, crc32c(body.data(), body.size()), 4);
+    if (sevenBits) {
+        std::vector<uint8_t> packed;
+        pack7(body.data(), body.size(), packed);
+        body.swap(packed);
+    }
+    cobsEncode(body.data(), body.size(), maxCode(sevenBits), out);
+    out.push_back(0);
+}
+
+size_t encodedLength(size_t payloadLen, bool sevenBits) {
+    size_t n = kHeaderLen + payloadLen + kCrcLen;
+    if (sevenBits) n = pack7Length(n);
+    return cobsBound(n, maxCode(sevenBits)) + 1;
+}
+
+FrameDecoder::FrameDecoder(bool sevenBits)
+    : seven_(sevenBits), maxEncoded_(encodedLength(kMaxPayload, sevenBits)) {}
+
+void FrameDecoder::feed(const uint8_t* p, size_t n, std::vector<Frame>& frames) {
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t c = seven_ ? uint8_t(p[i] & 0x7F) : p[i];
+        if (c == 0) {
+            if (!skipping_) finish(frames);
+            skipping_ = false;
+            buf_.clear();
+            continue;
+        }
+        if (skipping_) continue;
+        if (buf_.size() >= maxEncoded_) {
+            ++overlong;
+            skipping_ = true;
+            buf_.clear();
+            continue;
+        }
+        buf_.push_back(c);
+    }
+}
+
+void FrameDecoder::finish(std::vector<Frame>& frames) {
+    if (buf_.empty()) return;
+    stage_.clear();
+    if (!cobsDecode(buf_.data(), buf_.size(), maxCode(seven_), stage_)) {
+        ++crcErrors;
+        return;
+    }
+    const std::vector<uint8_t>* body = &stage_;
+    if (seven_) {
+        body_.clear();
+        if (!unpack7(stage_.data(), stage_.size(), body_)) {
+            ++crcErrors;
+            return;
+        }
+        body = &body_;
+    }
+    const size_t len = body->size();
+    if (len < kHeaderLen + kCrcLen || len > kMaxBody) {
+        ++crcErrors;
+        return;
+    }
+    const uint8_t* b = body->data();
+    if (crc32c(b, len - kCrcLen) != uint32_t(getLe(b + len - kCrcLen, 4))) {
+        ++crcErrors;
+        return;
+    }
+    Frame f;
+    f.addr = b[0];
+    f.type = FrameType(b[1] & 0x7F);
+    f.pf = (b[1] & 0x80) != 0;
+    f.seq = uint16_t(getLe(b + 2, 2));
+    f.payload.assign(b + kHeaderLen, b + len - kCrcLen);
+    frames.push_back(std::move(f));
+}
+
+std::string describeFrame(const Frame& f) {
+    char line[96];
+    std::snprintf(line, sizeof line, "box=%u %s%s seq=%u len=%zu", unsigned(f.addr), frameTypeName(f.type),
+                  f.pf ? " P/F" : "", unsigned(f.seq), f.payload.size());
+    return line;
+}
+
+}  // namespace tvk

@@ -1,0 +1,170 @@
+#include "link.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+
+#include "tervolk.h"
+
+namespace tvk {
+
+namespace {
+
+constexpr auto kSlice = Ms(20);
+
+}  // namespace
+
+Link::Link(Port& port, const LineTimers& timers) : port_(port), t_(timers), decoder_(timers.sevenBits) {
+    busyUntil_ = Clock::now();
+    lastPump_ = busyUntil_;
+}
+
+Clock::duration Link::lineTime(size_t chars) const {
+    double sec = double(chars) * double(t_.bitsPerChar) / double(t_.bitsPerSecond);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(sec));
+}
+
+Clock::time_point Link::answerDeadline(size_t answerPayload) const {
+    auto start = std::max(Clock::now(), busyUntil_);
+    auto answer = lineTime(encodedLength(answerPayload, t_.sevenBits));
+    // Real lines and relays run a little slower than the nominal rate.
+    auto outstanding = busyUntil_ > Clock::now() ? (busyUntil_ - Clock::now()) / 16 : Clock::duration{};
+    return start + outstanding + answer + answer / 4 + Ms(t_.responseMs);
+}
+
+uint32_t Link::takeStatus() {
+    readAvailable();
+    uint32_t s = status_;
+    status_ = 0;
+    return s;
+}
+
+void Link::note(const char* dir, const Frame& f) const {
+    if (debug_) std::fprintf(stderr, "%s %s %s\n", who_, dir, describeFrame(f).c_str());
+}
+
+void Link::pumpIfDue() {
+    auto now = Clock::now();
+    if (hooks_ && now - lastPump_ >= kSlice) {
+        lastPump_ = now;
+        hooks_->pump();
+    }
+}
+
+Got Link::send(const Frame& f, bool evenWhenStopping) {
+    if (fatal_) return Got::Fatal;
+    if (!evenWhenStopping && hooks_ && hooks_->stopping()) return Got::Stopped;
+    out_.clear();
+    // After a silence, a leading delimiter ends any garbage on the line.
+    if (busyUntil_ < Clock::now()) out_.push_back(0);
+    encodeFrame(f, t_.sevenBits, out_);
+    note(">", f);
+    ++framesSent;
+    size_t done = 0;
+    while (done < out_.size()) {
+        long w = port_.writeSome(out_.data() + done, out_.size() - done);
+        if (w < 0) {
+            fatal_ = true;
+            status_ |= TVK_ES_FATAL;
+            return Got::Fatal;
+        }
+        if (w > 0) {
+            auto now = Clock::now();
+            busyUntil_ = std::max(busyUntil_, now) + lineTime(size_t(w));
+            done += size_t(w);
+            continue;
+        }
+        // The driver's buffer is full: keep reading so the peer never
+        // blocks on us, and keep the caller's window alive.
+        if (port_.wait(true, int(kSlice.count())) < 0) {
+            fatal_ = true;
+            status_ |= TVK_ES_FATAL;
+            return Got::Fatal;
+        }
+        readAvailable();
+        pumpIfDue();
+    }
+    return Got::Frame;
+}
+
+bool Link::readAvailable() {
+    if (fatal_) return false;
+    uint8_t buf[4096];
+    bool any = false;
+    for (;;) {
+        long n = port_.readSome(buf, sizeof buf);
+        if (n < 0) {
+            fatal_ = true;
+            status_ |= TVK_ES_FATAL;
+            return any;
+        }
+        if (n == 0) break;
+        any = true;
+        lastInput_ = Clock::now();
+        uint32_t lineErr = port_.takeLineErrors();
+        status_ |= lineErr;
+        if (readyAt_ == ready_.size()) {
+            ready_.clear();
+            readyAt_ = 0;
+        }
+        decoder_.feed(buf, size_t(n), ready_);
+        if (decoder_.overlong != overlongSeen_) {
+            overlongSeen_ = decoder_.overlong;
+            status_ |= TVK_ES_BUFFULL;
+        }
+        // A flood of frames nobody reads must not grow without bound.
+        if (ready_.size() - readyAt_ > 256) {
+            ready_.erase(ready_.begin(), ready_.begin() + long(ready_.size() - 256));
+            readyAt_ = 0;
+            status_ |= TVK_ES_OVERRUN;
+        }
+        if (size_t(n) < sizeof buf) break;
+    }
+    return any;
+}
+
+bool Link::poll(Frame& f) {
+    readAvailable();
+    if (readyAt_ >= ready_.size()) return false;
+    f = std::move(ready_[readyAt_++]);
+    ++framesReceived;
+    note("<", f);
+    return true;
+}
+
+Got Link::receive(Frame& f, Clock::time_point deadline) {
+    for (;;) {
+        if (poll(f)) return Got::Frame;
+        if (fatal_) return Got::Fatal;
+        if (hooks_ && hooks_->stopping()) return Got::Stopped;
+        auto now = Clock::now();
+        if (now >= deadline) return Got::Timeout;
+        auto left = std::chrono::duration_cast<Ms>(deadline - now) + Ms(1);
+        int r = port_.wait(false, int(std::min(left, kSlice).count()));
+        if (r < 0) {
+            fatal_ = true;
+            status_ |= TVK_ES_FATAL;
+            return Got::Fatal;
+        }
+        pumpIfDue();
+    }
+}
+
+Got Link::sleepUntil(Clock::time_point deadline) {
+    for (;;) {
+        if (hooks_ && hooks_->stopping()) return Got::Stopped;
+        auto now = Clock::now();
+        if (now >= deadline) return Got::Timeout;
+        auto left = std::chrono::duration_cast<Ms>(deadline - now) + Ms(1);
+        std::this_thread::sleep_for(std::min(left, kSlice));
+        pumpIfDue();
+    }
+}
+
+void Link::drain() {
+    // tcdrain() returns at once on a pseudo-terminal: wait the line time.
+    auto until = busyUntil_ + Ms(2);
+    while (Clock::now() < until) std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), kSlice));
+}
+
+}  // namespace tvk

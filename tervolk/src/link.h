@@ -1,0 +1,95 @@
+// Frames over a port with the line's timing: every wait is bounded, sliced
+// for the caller's event pump and ends early on a stop request.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "frame.h"
+#include "port.h"
+
+namespace tvk {
+
+using Clock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+struct LineTimers {
+    unsigned bitsPerSecond = 115200;
+    unsigned bitsPerChar = 10;  // start + data + parity + stop bits
+    bool sevenBits = false;
+    int responseMs = 50;   // lineParamA
+    int progressMs = 3000; // lineParamB
+    int retries = 3;       // lineParamC
+};
+
+// What a blocked call lets through: the caller's event pump and its stop.
+class Hooks {
+public:
+    virtual ~Hooks() = default;
+    virtual void pump() {}
+    virtual bool stopping() { return false; }
+};
+
+enum class Got { Frame, Timeout, Stopped, Fatal };
+
+class Link {
+public:
+    Link(Port& port, const LineTimers& timers);
+
+    void setHooks(Hooks* h) { hooks_ = h; }
+    void setDebug(bool on, const char* who) { debug_ = on; who_ = who; }
+    const LineTimers& timers() const { return t_; }
+
+    // Hands the whole frame to the port (waiting for room as needed). A stop
+    // refuses new frames unless evenWhenStopping (the abort that tells the
+    // peer about the stop).
+    Got send(const Frame& f, bool evenWhenStopping = false);
+    // The next valid frame until deadline.
+    Got receive(Frame& f, Clock::time_point deadline);
+    // A frame already here, without waiting for the line.
+    bool poll(Frame& f);
+    // Waits (pumping) until deadline or a stop; Stopped or Timeout.
+    Got sleepUntil(Clock::time_point deadline);
+    // Waits until everything written has left the line.
+    void drain();
+
+    // Line time of n characters, and when what was written will be out.
+    Clock::duration lineTime(size_t chars) const;
+    Clock::time_point lineIdleAt() const { return busyUntil_; }
+    // Deadline for the answer to a frame just sent: the line time still
+    // outstanding, the answer's own line time, lineParamA and a margin.
+    Clock::time_point answerDeadline(size_t answerPayload) const;
+    Clock::time_point lastInputAt() const { return lastInput_; }
+
+    // TVK_ES_* conditions met since the last call.
+    uint32_t takeStatus();
+    uint32_t peekStatus() const { return status_; }
+    size_t badFrames() const { return decoder_.crcErrors; }
+    size_t framesSent = 0;
+    size_t framesReceived = 0;
+
+private:
+    bool readAvailable();
+    void pumpIfDue();
+    void note(const char* dir, const Frame& f) const;
+
+    Port& port_;
+    LineTimers t_;
+    Hooks* hooks_ = nullptr;
+    FrameDecoder decoder_;
+    std::vector<Frame> ready_;
+    size_t readyAt_ = 0;
+    std::vector<uint8_t> out_;
+    uint32_t status_ = 0;
+    Clock::time_point busyUntil_{};
+    Clock::time_point lastInput_{};
+    Clock::time_point lastPump_{};
+    bool debug_ = false;
+    const char* who_ = "tvk";
+    size_t overlongSeen_ = 0;
+    bool fatal_ = false;
+};
+
+}  // namespace tvk

@@ -1,0 +1,202 @@
+#include "master.h"
+
+#include <algorithm>
+
+#include "tervolk.h"
+#include "transfer.h"
+
+namespace tvk {
+
+namespace {
+
+Frame control(uint8_t addr, FrameType type, std::vector<uint8_t> payload = {}) {
+    Frame f;
+    f.addr = addr;
+    f.type = type;
+    f.pf = true;
+    f.payload = std::move(payload);
+    return f;
+}
+
+// Counts the retries of one job: lineParamC unanswered or fruitless turns in
+// a row, or lineParamB without progress, end it.
+class RetryBudget {
+public:
+    explicit RetryBudget(const LineTimers& t) : t_(t), lastProgress_(Clock::now()) {}
+    void progress() {
+        misses_ = 0;
+        lastProgress_ = Clock::now();
+    }
+    // Another retry is allowed.
+    bool miss() {
+        ++misses_;
+        return misses_ <= t_.retries && Clock::now() - lastProgress_ <= Ms(t_.progressMs);
+    }
+
+private:
+    const LineTimers& t_;
+    int misses_ = 0;
+    Clock::time_point lastProgress_;
+};
+
+int stopped(Link& link, uint8_t addr) {
+    link.send(control(addr, FrameType::Abort), true);
+    return TVK_ESTOPPED;
+}
+
+int failed(uint32_t& status, uint32_t bits, int code = TVK_EFAIL) {
+    status |= bits;
+    return code;
+}
+
+// Waits for a frame of addr whose type is one of wanted; others are stale.
+Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
+              std::initializer_list<FrameType> wanted) {
+    for (;;) {
+        Got g = link.receive(f, deadline);
+        if (g != Got::Frame) return g;
+        if (f.addr == addr && std::find(wanted.begin(), wanted.end(), f.type) != wanted.end()) return g;
+    }
+}
+
+}  // namespace
+
+BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
+    Got g = link.send(control(addr, FrameType::Poll));
+    if (g == Got::Stopped) return BoxAnswer::Stopped;
+    if (g == Got::Fatal) return BoxAnswer::Fatal;
+    Frame f;
+    g = awaitFrom(link, addr, link.answerDeadline(kRecordLen), f,
+                  {FrameType::NoTerm, FrameType::Idle, FrameType::Record});
+    if (g == Got::Stopped) return BoxAnswer::Stopped;
+    if (g == Got::Fatal) return BoxAnswer::Fatal;
+    if (g == Got::Timeout) return BoxAnswer::Silent;
+    if (f.type == FrameType::NoTerm) return BoxAnswer::NoTerminal;
+    if (f.type == FrameType::Idle) return BoxAnswer::Idle;
+    return decodeRecord(f.payload, rec) ? BoxAnswer::Terminal : BoxAnswer::Silent;
+}
+
+int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status) {
+    BatchWriter writer(dir, progress);
+    WindowReceiver rx(writer);
+    RetryBudget budget(link.timers());
+    // Each request carries a new token so that the box can tell a repeated
+    // request (answered again) from a duplicate on the line (ignored).
+    uint16_t token = 1;
+    Frame request = control(addr, FrameType::Start, encodeStart({0, 0, 0, 0}));
+    for (;;) {
+        request.seq = token++;
+        Got g = link.send(request);
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        // Collect the box's window: it ends with the final bit, or when the
+        // line stays quiet for lineParamA.
+        AckInfo before = rx.ack();
+        bool heard = false, done = false;
+        for (;;) {
+            auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
+            auto deadline = std::max(link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs));
+            Frame f;
+            g = link.receive(f, deadline);
+            if (g == Got::Timeout) {
+                if (link.lastInputAt() > quietFrom) continue;  // bytes still arriving
+                break;
+            }
+            if (g == Got::Stopped) return stopped(link, addr);
+            if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+            if (f.addr != addr) continue;
+            heard = true;
+            if (f.type == FrameType::Data || f.type == FrameType::Frag) {
+                if (f.type == FrameType::Data) rx.onData(f);
+                else rx.onFrag(f);
+                if (f.pf) break;
+            } else if (f.type == FrameType::Done) {
+                done = true;
+                break;
+            } else if (f.type == FrameType::Abort) {
+                return failed(status, TVK_ES_TRANSFER | writer.status());
+            } else if (f.type == FrameType::Reject) {
+                return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+            }
+        }
+        if (done) {
+            if (!rx.complete()) return failed(status, TVK_ES_PROTOCOL | writer.status(), TVK_EPROTO);
+            status |= writer.status();
+            return writer.filesFailed() == 0 && !(writer.status() & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)) ? TVK_OK
+                                                                                                    : TVK_EFAIL;
+        }
+        AckInfo now = rx.ack();
+        if (now.cum != before.cum || now.bits != before.bits) budget.progress();
+        else if (!budget.miss()) return failed(status, (heard ? TVK_ES_TRANSFER : TVK_ES_TIMEOUT) | writer.status(),
+                                               heard ? TVK_EFAIL : TVK_ETIMEOUT);
+        request = control(addr, FrameType::Rr, encodeAck(now));
+    }
+}
+
+int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,
+              uint32_t& status) {
+    StartJob job{1, transType, uint32_t(std::min<size_t>(files.size(), UINT32_MAX)), 0};
+    for (const auto& f : files) job.totalSize += f.size;
+    RetryBudget budget(link.timers());
+    Frame f;
+    for (;;) {
+        Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        g = awaitFrom(link, addr, link.answerDeadline(0), f, {FrameType::Ready, FrameType::Reject});
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        if (g == Got::Frame) break;
+        if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
+    }
+    if (f.type == FrameType::Reject) return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+    budget.progress();
+
+    BatchReader reader(std::move(files), progress);
+    WindowSender tx(reader, addr);
+    bool needWindow = true;
+    for (;;) {
+        // Answers that came too late belong to an earlier turn.
+        while (link.poll(f)) {
+        }
+        Frame ackReq = control(addr, FrameType::AckReq);
+        ackReq.seq = tx.lastPollSeq();
+        Got g = needWindow ? tx.sendWindow(link, [] { return false; }) : link.send(ackReq);
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        auto deadline = link.answerDeadline(kAckLen);
+        do {
+            g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort});
+        } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        AckInfo ack;
+        if (g == Got::Timeout || !decodeAck(f.payload, ack)) {
+            if (g == Got::Frame && f.type == FrameType::Abort) return failed(status, TVK_ES_TRANSFER | reader.status());
+            needWindow = false;
+            if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT | reader.status(), TVK_ETIMEOUT);
+            continue;
+        }
+        if (ack.flags & kAckFailed) return failed(status, TVK_ES_TRANSFER | reader.status());
+        if (tx.applyAck(ack)) budget.progress();
+        else if (!budget.miss()) return failed(status, TVK_ES_TRANSFER | reader.status());
+        if (tx.finished()) {
+            status |= reader.status();
+            return reader.status() ? TVK_EFAIL : TVK_OK;
+        }
+        needWindow = true;
+    }
+}
+
+bool releaseBox(Link& link, uint8_t addr) {
+    for (int attempt = 0; attempt <= link.timers().retries; ++attempt) {
+        if (link.send(control(addr, FrameType::Disc)) != Got::Frame) return false;
+        Frame f;
+        Got g = awaitFrom(link, addr, link.answerDeadline(0), f, {FrameType::Ua});
+        if (g == Got::Frame) return true;
+        if (g != Got::Timeout) return false;
+    }
+    return false;
+}
+
+}  // namespace tvk

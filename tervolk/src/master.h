@@ -1,0 +1,29 @@
+// The PC's side of the line: polling a box, the two transfer directions and
+// the release of a terminal. Each returns a TVK_* code and adds the
+// conditions it meets to status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link.h"
+#include "stream.h"
+#include "wire.h"
+
+namespace tvk {
+
+enum class BoxAnswer { Silent, NoTerminal, Idle, Terminal, Stopped, Fatal };
+
+BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec);
+
+// The box sends its files; they are stored in dir.
+int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status);
+
+// The files go to the box.
+int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,
+              uint32_t& status);
+
+// Releases the terminal of a box; true when the box confirmed it.
+bool releaseBox(Link& link, uint8_t addr);
+
+}  // namespace tvk

@@ -1,0 +1,125 @@
+#include "station.h"
+
+namespace tvk {
+
+BoxStation::~BoxStation() { endJob(false); }
+
+uint64_t BoxStation::jobBytes() const {
+    if (reader_) return reader_->bytesRead();
+    if (writer_) return writer_->bytesStored();
+    return 0;
+}
+
+void BoxStation::endJob(bool ok) {
+    if (inJob() && !reported_) {
+        size_t files = reader_ ? reader_->filesSent() : writer_->filesStored();
+        terminal_.jobEnded(ok, files, jobBytes());
+    }
+    sender_.reset();
+    reader_.reset();
+    receiver_.reset();
+    writer_.reset();
+    reported_ = false;
+}
+
+void BoxStation::checkWatchdog(const LineTimers& t) {
+    if (inJob() && Clock::now() - lastHeard_ > Ms(t.progressMs)) endJob(false);
+}
+
+Got BoxStation::answer(Link& link, FrameType type, std::vector<uint8_t> payload) {
+    return answerSeq(link, type, 0, std::move(payload));
+}
+
+Got BoxStation::answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<uint8_t> payload) {
+    Frame f;
+    f.seq = seq;
+    f.addr = addr_;
+    f.type = type;
+    f.pf = true;
+    f.payload = std::move(payload);
+    return link.send(f);
+}
+
+Got BoxStation::sendNext(Link& link) {
+    if (sender_->finished()) {
+        if (!reported_) {
+            terminal_.jobEnded(reader_->status() == 0, reader_->filesSent(), reader_->bytesRead());
+            reported_ = true;
+        }
+        return answer(link, FrameType::Done);
+    }
+    // A box that leaves the line stops in the middle of its window.
+    return sender_->sendWindow(link, [&] { return !terminal_.present(jobBytes()); });
+}
+
+Got BoxStation::onStart(Link& link, const Frame& f) {
+    StartJob job;
+    if (!decodeStart(f.payload, job)) return answer(link, FrameType::Reject);
+    if (job.dir == 0) {
+        // A repeated START of the same job resends what is missing; a
+        // duplicate of the same START is ignored.
+        if (sender_) return f.seq == lastToken_ ? Got::Frame : (lastToken_ = f.seq, sendNext(link));
+        endJob(false);
+        lastToken_ = f.seq;
+        auto files = terminal_.filesToSend();
+        if (!files) return answer(link, FrameType::Reject);
+        reader_ = std::make_unique<BatchReader>(std::move(*files), progress_);
+        sender_ = std::make_unique<WindowSender>(*reader_, addr_);
+        return sendNext(link);
+    }
+    endJob(false);
+    auto dir = terminal_.receiveDir(job);
+    if (!dir) return answer(link, FrameType::Reject);
+    writer_ = std::make_unique<BatchWriter>(*dir, progress_);
+    receiver_ = std::make_unique<WindowReceiver>(*writer_);
+    return answer(link, FrameType::Ready);
+}
+
+Got BoxStation::handle(Link& link, const Frame& f) {
+    if (f.addr != addr_ || !terminal_.present(jobBytes())) return Got::Frame;
+    lastHeard_ = Clock::now();
+    switch (f.type) {
+    case FrameType::Poll: {
+        bool idle = false;
+        auto rec = terminal_.answerPoll(idle);
+        if (rec) return answer(link, FrameType::Record, encodeRecord(*rec));
+        return answer(link, idle ? FrameType::Idle : FrameType::NoTerm);
+    }
+    case FrameType::Start:
+        return onStart(link, f);
+    case FrameType::Rr: {
+        AckInfo ack;
+        if (!sender_ || !decodeAck(f.payload, ack)) return answer(link, FrameType::Reject);
+        if (f.seq == lastToken_) return Got::Frame;
+        lastToken_ = f.seq;
+        sender_->applyAck(ack);
+        return sendNext(link);
+    }
+    case FrameType::Data:
+    case FrameType::Frag:
+        if (!receiver_) return Got::Frame;
+        if (f.type == FrameType::Data) receiver_->onData(f);
+        else receiver_->onFrag(f);
+        if (receiver_->complete() && !reported_) {
+            terminal_.jobEnded(writer_->filesFailed() == 0 && writer_->status() == 0, writer_->filesStored(),
+                               writer_->bytesStored());
+            reported_ = true;
+        }
+        if (!f.pf) return Got::Frame;
+        [[fallthrough]];
+    case FrameType::AckReq:
+        if (!receiver_) return answer(link, FrameType::Reject);
+        return answerSeq(link, FrameType::Ack, f.seq, encodeAck(receiver_->ack()));
+    case FrameType::Disc:
+        endJob(false);
+        terminal_.released();
+        return answer(link, FrameType::Ua);
+    case FrameType::Abort:
+        endJob(false);
+        return Got::Frame;
+    default:
+        return Got::Frame;
+    }
+}
+
+}  // namespace tvk

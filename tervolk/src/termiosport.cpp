@@ -1,0 +1,175 @@
+#include "termiosport.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+#include "tervolk.h"
+
+namespace tvk {
+
+namespace {
+
+speed_t speedCode(unsigned bps) {
+    switch (bps) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return B0;
+    }
+}
+
+}  // namespace
+
+bool TermiosPort::speedSupported(unsigned bitsPerSecond) { return speedCode(bitsPerSecond) != B0; }
+
+TermiosPort::~TermiosPort() { close(); }
+
+int TermiosPort::open(const std::string& path, const SerialSettings& s) {
+    close();
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENXIO || errno == ENODEV || errno == ENOTDIR) ? TVK_ENODEV : TVK_EBUSY;
+    struct termios t {};
+    // A second user of the line would garble both: lock it for this process.
+    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &t) != 0) {
+        ::close(fd);
+        return TVK_EBUSY;
+    }
+#ifdef TIOCEXCL
+    ioctl(fd, TIOCEXCL);
+#endif
+    saved_ = t;
+    t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+    t.c_oflag &= ~tcflag_t(OPOST);
+    t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag &= ~tcflag_t(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    t.c_cflag |= tcflag_t((s.sevenBits ? CS7 : CS8) | CREAD | CLOCAL);
+    if (s.parity != 0) t.c_cflag |= tcflag_t(PARENB | (s.parity == 1 ? PARODD : 0));
+    if (s.stopBits == 2) t.c_cflag |= CSTOPB;
+    // Damaged characters are marked (0xFF 0x00 c) rather than passed as data.
+    t.c_iflag |= tcflag_t(PARMRK | (s.parity != 0 ? INPCK : 0));
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    speed_t sp = speedCode(s.bitsPerSecond);
+    if (sp == B0 || cfsetispeed(&t, sp) != 0 || cfsetospeed(&t, sp) != 0 || tcsetattr(fd, TCSANOW, &t) != 0) {
+        ::close(fd);
+        return TVK_EBUSY;
+    }
+    // Stale input only; output is never discarded.
+    tcflush(fd, TCIFLUSH);
+    fd_ = fd;
+    restore_ = true;
+    marking_ = true;
+    markState_ = 0;
+    errors_ = 0;
+    noteKernelCounters();
+    errors_ = 0;
+    return TVK_OK;
+}
+
+void TermiosPort::close() {
+    if (fd_ < 0) return;
+    if (restore_) tcsetattr(fd_, TCSANOW, &saved_);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+long TermiosPort::readSome(uint8_t* buf, size_t cap) {
+    if (fd_ < 0) return -1;
+    ssize_t n = ::read(fd_, buf, cap);
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    if (n == 0) return 0;
+    if (!marking_) return n;
+    // Undo PARMRK marking in place: 0xFF 0xFF is a data 0xFF, 0xFF 0x00 c a
+    // damaged character (or a break), which becomes a 0x00.
+    size_t out = 0;
+    bool damaged = false;
+    for (ssize_t i = 0; i < n; ++i) {
+        uint8_t c = buf[i];
+        if (markState_ == 0) {
+            if (c == 0xFF) markState_ = 1;
+            else buf[out++] = c;
+        } else if (markState_ == 1) {
+            if (c == 0xFF) {
+                buf[out++] = 0xFF;
+                markState_ = 0;
+            } else {
+                markState_ = 2;
+            }
+        } else {
+            buf[out++] = 0;
+            damaged = true;
+            markState_ = 0;
+        }
+    }
+    if (damaged) {
+        uint32_t before = errors_;
+        noteKernelCounters();
+        if (errors_ == before) errors_ |= TVK_ES_PARITY;
+    }
+    return long(out);
+}
+
+long TermiosPort::writeSome(const uint8_t* p, size_t n) {
+    if (fd_ < 0) return -1;
+    ssize_t w = ::write(fd_, p, n);
+    if (w < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
+    return w;
+}
+
+int TermiosPort::wait(bool wantWrite, int ms) {
+    if (fd_ < 0) return -1;
+    struct pollfd pfd {};
+    pfd.fd = fd_;
+    pfd.events = short(POLLIN | (wantWrite ? POLLOUT : 0));
+    int r = ::poll(&pfd, 1, ms);
+    if (r < 0) return errno == EINTR ? 0 : -1;
+    if (r == 0) return 0;
+    if (pfd.revents & (POLLERR | POLLNVAL)) return -1;
+    // A pseudo-terminal whose other side is closed reports a hang-up: treat
+    // it as silence, the peer may come back.
+    int bits = 0;
+    if (pfd.revents & POLLIN) bits |= kReadable;
+    if (pfd.revents & POLLOUT) bits |= kWritable;
+    if (bits == 0 && (pfd.revents & POLLHUP)) {
+        ::poll(nullptr, 0, ms);
+        return 0;
+    }
+    return bits;
+}
+
+uint32_t TermiosPort::takeLineErrors() {
+    noteKernelCounters();
+    uint32_t e = errors_;
+    errors_ = 0;
+    return e;
+}
+
+void TermiosPort::noteKernelCounters() {
+#if defined(__linux__) && defined(TIOCGICOUNT)
+    struct serial_icounter_struct ic {};
+    if (fd_ < 0 || ioctl(fd_, TIOCGICOUNT, &ic) != 0) return;
+    if (ic.frame != countFrame_ || ic.brk != countBreak_) errors_ |= TVK_ES_FRAMING;
+    if (ic.parity != countParity_) errors_ |= TVK_ES_PARITY;
+    if (ic.overrun != countOverrun_ || ic.buf_overrun != countBufOverrun_) errors_ |= TVK_ES_OVERRUN;
+    countFrame_ = ic.frame;
+    countBreak_ = ic.brk;
+    countParity_ = ic.parity;
+    countOverrun_ = ic.overrun;
+    countBufOverrun_ = ic.buf_overrun;
+#endif
+}
+
+}  // namespace tvk

@@ -1,0 +1,50 @@
+// termios backend of the port interface: real serial devices and
+// pseudo-terminals alike.
+#pragma once
+
+#include <string>
+#include <termios.h>
+
+#include "port.h"
+
+namespace tvk {
+
+struct SerialSettings {
+    unsigned bitsPerSecond = 115200;
+    bool sevenBits = false;
+    int parity = 0;  // 0 none, 1 odd, 2 even
+    int stopBits = 1;
+};
+
+class TermiosPort final : public Port {
+public:
+    TermiosPort() = default;
+    ~TermiosPort() override;
+    TermiosPort(const TermiosPort&) = delete;
+    TermiosPort& operator=(const TermiosPort&) = delete;
+
+    // 0, TVK_ENODEV (no such device) or TVK_EBUSY (locked or unusable).
+    int open(const std::string& path, const SerialSettings& s);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    long readSome(uint8_t* buf, size_t cap) override;
+    long writeSome(const uint8_t* p, size_t n) override;
+    int wait(bool wantWrite, int ms) override;
+    uint32_t takeLineErrors() override;
+
+    static bool speedSupported(unsigned bitsPerSecond);
+
+private:
+    void noteKernelCounters();
+
+    int fd_ = -1;
+    bool marking_ = false;   // PARMRK in force
+    int markState_ = 0;      // bytes of a 0xFF mark sequence seen so far
+    uint32_t errors_ = 0;
+    bool restore_ = false;
+    struct termios saved_{};
+    long countFrame_ = 0, countParity_ = 0, countOverrun_ = 0, countBreak_ = 0, countBufOverrun_ = 0;
+};
+
+}  // namespace tvk

@@ -1,0 +1,187 @@
+#include "transfer.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "codec.h"
+
+namespace tvk {
+
+namespace {
+
+// Characters a frame costs beyond its payload (header, CRC, stuffing, delimiter).
+constexpr double kFrameOverhead = 11.0;
+
+}  // namespace
+
+std::vector<uint8_t> encodeAck(const AckInfo& a) {
+    std::vector<uint8_t> p;
+    putLe(p, a.cum, 2);
+    putLe(p, a.bits, 8);
+    p.push_back(a.flags);
+    return p;
+}
+
+bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a) {
+    if (p.size() != kAckLen) return false;
+    a.cum = uint16_t(getLe(p.data(), 2));
+    a.bits = getLe(p.data() + 2, 8);
+    a.flags = p[10];
+    return true;
+}
+
+WindowSender::WindowSender(BatchReader& reader, uint8_t addr) : reader_(reader), addr_(addr) {}
+
+void WindowSender::addFrame(std::vector<Frame>& win, const Out& o, bool resend) const {
+    Frame f;
+    f.addr = addr_;
+    f.seq = o.seq;
+    if (!resend || o.payload.size() <= frameSize_ * 2) {
+        f.type = FrameType::Data;
+        f.payload = o.payload;
+        win.push_back(std::move(f));
+        return;
+    }
+    f.type = FrameType::Frag;
+    size_t count = std::min<size_t>((o.payload.size() + frameSize_ - 1) / frameSize_, 255);
+    size_t piece = (o.payload.size() + count - 1) / count;
+    for (size_t k = 0; k < count; ++k) {
+        size_t from = k * piece, to = std::min(o.payload.size(), from + piece);
+        f.payload = {uint8_t(k), uint8_t(count)};
+        f.payload.insert(f.payload.end(), o.payload.begin() + long(from), o.payload.begin() + long(to));
+        win.push_back(f);
+    }
+}
+
+std::vector<Frame> WindowSender::buildWindow() {
+    std::vector<Frame> win;
+    size_t bytes = 0;
+    for (Out& o : outstanding_) {
+        o.inLastWindow = !o.acked;
+        if (!o.acked) {
+            addFrame(win, o, true);
+            bytes += o.payload.size();
+            ++stats_.framesResent;
+        }
+    }
+    while (outstanding_.size() < kWindowMax && bytes < windowBytes_ && !reader_.exhausted()) {
+        Out o{nextSeq_, {}, false, true};
+        o.payload.reserve(frameSize_);
+        reader_.fill(o.payload, frameSize_);
+        if (o.payload.empty()) break;
+        bytes += o.payload.size();
+        ++nextSeq_;
+        outstanding_.push_back(std::move(o));
+        addFrame(win, outstanding_.back(), false);
+    }
+    stats_.framesSent += win.size();
+    return win;
+}
+
+bool WindowSender::applyAck(const AckInfo& a) {
+    if (outstanding_.empty()) return false;
+    uint16_t base = outstanding_.front().seq;
+    uint16_t ahead = uint16_t(a.cum - base);
+    // An acknowledgement from before the window or beyond it is stale.
+    if (ahead > outstanding_.size()) return false;
+    bool progress = ahead > 0;
+    size_t sent = 0, lost = 0, bytes = 0;
+    for (size_t i = 0; i < outstanding_.size(); ++i) {
+        Out& o = outstanding_[i];
+        bool got = i < ahead;
+        if (!got) {
+            uint16_t d = uint16_t(o.seq - a.cum);
+            got = d >= 1 && d <= 64 && ((a.bits >> (d - 1)) & 1);
+        }
+        if (got && !o.acked) {
+            o.acked = true;
+            progress = true;
+        }
+        if (o.inLastWindow) {
+            ++sent;
+            bytes += o.payload.size() + size_t(kFrameOverhead);
+            if (!o.acked) ++lost;
+            o.inLastWindow = false;
+        }
+    }
+    while (!outstanding_.empty() && outstanding_.front().acked && uint16_t(outstanding_.front().seq - a.cum) >= 0x8000)
+        outstanding_.pop_front();
+    if (sent) adapt(lost, sent, bytes);
+    return progress;
+}
+
+void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
+    double observed = double(lost) / double(bytes);
+    errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
+    if (lost == 0) {
+        frameSize_ = std::min(frameSize_ * 2, kFrameMax);
+        windowBytes_ = std::min(windowBytes_ * 2, kWindowBytesMax);
+        return;
+    }
+    // Frame length with the best yield for the error rate seen:
+    // L / (L + h) * (1 - p)^L peaks near sqrt(h / p).
+    double best = std::sqrt(kFrameOverhead / std::max(errEstimate_, 1e-9));
+    frameSize_ = std::clamp(size_t(best), kFrameMin, kFrameMax);
+    // Most of a window lost: a shorter one wastes less while the line is bad.
+    if (lost * 2 > sent) windowBytes_ = std::max(windowBytes_ / 2, frameSize_ * 4);
+}
+
+void WindowReceiver::onData(const Frame& f) { store(f.seq, f.payload); }
+
+void WindowReceiver::onFrag(const Frame& f) {
+    if (f.payload.size() < 2 || f.payload[1] == 0 || f.payload[0] >= f.payload[1]) return;
+    uint16_t d = uint16_t(f.seq - cum_);
+    if (d >= kWindowMax || slots_[f.seq % kWindowMax]) {
+        ++duplicates;
+        return;
+    }
+    Pieces& p = pieces_[f.seq % kWindowMax];
+    if (p.count != f.payload[1]) {
+        p.count = f.payload[1];
+        p.parts.assign(p.count, std::nullopt);
+    }
+    p.parts[f.payload[0]] = std::vector<uint8_t>(f.payload.begin() + 2, f.payload.end());
+    std::vector<uint8_t> whole;
+    for (const auto& part : p.parts) {
+        if (!part) return;
+        whole.insert(whole.end(), part->begin(), part->end());
+    }
+    if (whole.size() > kMaxPayload) {
+        p = Pieces{};
+        return;
+    }
+    p = Pieces{};
+    store(f.seq, std::move(whole));
+}
+
+void WindowReceiver::store(uint16_t seq, std::vector<uint8_t> payload) {
+    uint16_t d = uint16_t(seq - cum_);
+    if (d >= kWindowMax) {
+        ++duplicates;
+        return;
+    }
+    auto& slot = slots_[seq % kWindowMax];
+    if (slot) {
+        ++duplicates;
+        return;
+    }
+    pieces_[seq % kWindowMax] = Pieces{};
+    slot = std::move(payload);
+    while (slots_[cum_ % kWindowMax]) {
+        auto& s = slots_[cum_ % kWindowMax];
+        writer_.consume(s->data(), s->size());
+        s.reset();
+        ++cum_;
+    }
+}
+
+AckInfo WindowReceiver::ack() const {
+    AckInfo a;
+    a.cum = cum_;
+    for (uint16_t d = 1; d < kWindowMax; ++d)
+        if (slots_[uint16_t(cum_ + d) % kWindowMax]) a.bits |= uint64_t(1) << (d - 1);
+    if (complete()) a.flags |= kAckComplete;
+    return a;
+}
+
+}  // namespace tvk

@@ -1,0 +1,125 @@
+// The windowed transfer: selective repeat with a bitmap acknowledgement at
+// the end of each window. The sender numbers its frames; at most kWindowMax
+// frames are outstanding past the receiver's first missing one.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "link.h"
+#include "stream.h"
+
+namespace tvk {
+
+inline constexpr size_t kWindowMax = 64;
+inline constexpr size_t kFrameMin = 64;
+inline constexpr size_t kFrameMax = 4096;
+inline constexpr size_t kWindowBytesMax = 64 * 1024;
+
+// cum: the first sequence number not yet received; bits: bit i set when
+// cum + 1 + i has been received. Flags: kAckComplete when the batch is
+// complete, kAckFailed when the receiver gave the job up.
+struct AckInfo {
+    uint16_t cum = 0;
+    uint64_t bits = 0;
+    uint8_t flags = 0;
+};
+inline constexpr uint8_t kAckComplete = 1;
+inline constexpr uint8_t kAckFailed = 2;
+inline constexpr size_t kAckLen = 11;
+
+std::vector<uint8_t> encodeAck(const AckInfo& a);
+bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a);
+
+struct SendStats {
+    size_t framesSent = 0;
+    size_t framesResent = 0;
+    size_t windows = 0;
+};
+
+class WindowSender {
+public:
+    WindowSender(BatchReader& reader, uint8_t addr);
+
+    // Sends the next window: frames still missing first, then new ones. The
+    // last frame carries the P/F bit. interrupt is checked between frames
+    // (a box listens for an abort while it sends).
+    template <class Interrupt>
+    Got sendWindow(Link& link, Interrupt&& interrupt);
+    // Applies an acknowledgement; true when it acknowledged something new.
+    bool applyAck(const AckInfo& a);
+    // Every frame, END included, is acknowledged.
+    bool finished() const { return reader_.exhausted() && outstanding_.empty(); }
+    const SendStats& stats() const { return stats_; }
+    // Sequence number of the last frame sent with the P/F bit; the
+    // acknowledgement echoes it.
+    uint16_t lastPollSeq() const { return lastPollSeq_; }
+    size_t frameSize() const { return frameSize_; }
+
+private:
+    struct Out {
+        uint16_t seq;
+        std::vector<uint8_t> payload;
+        bool acked = false;
+        bool inLastWindow = false;
+    };
+    void adapt(size_t lost, size_t sent, size_t bytes);
+    // The window's frames; a frame built larger than the line now carries
+    // is resent in pieces.
+    std::vector<Frame> buildWindow();
+    void addFrame(std::vector<Frame>& win, const Out& o, bool resend) const;
+
+    BatchReader& reader_;
+    uint8_t addr_;
+    uint16_t nextSeq_ = 0;
+    uint16_t lastPollSeq_ = 0;
+    std::deque<Out> outstanding_;
+    size_t frameSize_ = 1024;
+    size_t windowBytes_ = 16 * 1024;
+    double errEstimate_ = 0;  // damaged frames per line character
+    SendStats stats_;
+};
+
+class WindowReceiver {
+public:
+    explicit WindowReceiver(BatchWriter& writer) : writer_(writer) {}
+    // A data frame of the window; duplicates and frames out of range are ignored.
+    void onData(const Frame& f);
+    // A piece of a frame; the frame counts once all its pieces are here.
+    void onFrag(const Frame& f);
+    AckInfo ack() const;
+    bool complete() const { return writer_.ended(); }
+    size_t duplicates = 0;
+
+private:
+    BatchWriter& writer_;
+    uint16_t cum_ = 0;
+    void store(uint16_t seq, std::vector<uint8_t> payload);
+    struct Pieces {
+        uint8_t count = 0;
+        std::vector<std::optional<std::vector<uint8_t>>> parts;
+    };
+    std::array<std::optional<std::vector<uint8_t>>, kWindowMax> slots_;
+    std::array<Pieces, kWindowMax> pieces_;
+};
+
+template <class Interrupt>
+Got WindowSender::sendWindow(Link& link, Interrupt&& interrupt) {
+    std::vector<Frame> win = buildWindow();
+    if (win.empty()) return Got::Frame;
+    ++stats_.windows;
+    win.back().pf = true;
+    lastPollSeq_ = win.back().seq;
+    for (const Frame& f : win) {
+        Got g = link.send(f);
+        if (g != Got::Frame) return g;
+        if (interrupt()) return Got::Stopped;
+    }
+    return Got::Frame;
+}
+
+}  // namespace tvk

@@ -1,0 +1,46 @@
+#include "wire.h"
+
+#include <cstring>
+
+#include "codec.h"
+
+namespace tvk {
+
+std::vector<uint8_t> encodeRecord(const Record& r) {
+    std::vector<uint8_t> p(r.htId, r.htId + 6);
+    p.insert(p.end(), r.aux1, r.aux1 + 2);
+    p.push_back(r.transDir);
+    p.push_back(r.transType);
+    putLe(p, r.fileCount, 4);
+    putLe(p, r.totalSize, 8);
+    return p;
+}
+
+bool decodeRecord(const std::vector<uint8_t>& p, Record& r) {
+    if (p.size() != kRecordLen) return false;
+    std::memcpy(r.htId, p.data(), 6);
+    std::memcpy(r.aux1, p.data() + 6, 2);
+    r.transDir = p[8];
+    r.transType = p[9];
+    r.fileCount = uint32_t(getLe(p.data() + 10, 4));
+    r.totalSize = getLe(p.data() + 14, 8);
+    return true;
+}
+
+std::vector<uint8_t> encodeStart(const StartJob& s) {
+    std::vector<uint8_t> p{s.dir, s.transType};
+    putLe(p, s.fileCount, 4);
+    putLe(p, s.totalSize, 8);
+    return p;
+}
+
+bool decodeStart(const std::vector<uint8_t>& p, StartJob& s) {
+    if (p.size() != kStartLen || p[0] > 1) return false;
+    s.dir = p[0];
+    s.transType = p[1];
+    s.fileCount = uint32_t(getLe(p.data() + 2, 4));
+    s.totalSize = getLe(p.data() + 6, 8);
+    return true;
+}
+
+}  // namespace tvk
