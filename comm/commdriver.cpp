@@ -4,8 +4,8 @@
 #include "comm.h"
 #include "commint.h"
 #include "declar.h"
+#include "hostpcIni.h"
 #include "messages.h"
-#include "pending.h"
 #include "runview.h"
 
 namespace quendril {

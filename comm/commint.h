@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ inline std::vector<char> textBuffer(const std::string& text) {
     std::vector<char> buf(text.begin(), text.end());
     buf.push_back('\0');
     return buf;
+}
+
+// Totals stop at their field's largest value instead of wrapping negative.
+inline int16_t countOneMore(int16_t count) {
+    return count < std::numeric_limits<int16_t>::max() ? static_cast<int16_t>(count + 1) : count;
+}
+inline int32_t addBytesSaturated(int32_t total, std::uintmax_t bytes) {
+    const auto room = static_cast<std::uintmax_t>(std::numeric_limits<int32_t>::max() - total);
+    return bytes >= room ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(total + static_cast<int32_t>(bytes));
 }
 
 // Number of I/O boxes every poll call names.

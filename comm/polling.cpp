@@ -5,7 +5,7 @@
 #include "comm.h"
 #include "commint.h"
 #include "declar.h"
-#include "pending.h"
+#include "hostpcIni.h"
 #include "runview.h"
 
 namespace quendril {

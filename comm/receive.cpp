@@ -45,8 +45,9 @@ std::error_code appendFile(const std::string& src, const std::string& dest) {
     FileHandle in(std::fopen(src.c_str(), "rb"));
     if (!in) return lastError();
     std::error_code sizeEc;
-    const auto oldSize = std::filesystem::exists(dest, sizeEc) ? std::filesystem::file_size(dest, sizeEc) : 0;
-    if (sizeEc) return sizeEc;
+    const std::filesystem::file_status st = std::filesystem::status(dest, sizeEc);
+    const std::uintmax_t oldSize = std::filesystem::is_regular_file(st) ? std::filesystem::file_size(dest, sizeEc) : 0;
+    if (sizeEc && st.type() != std::filesystem::file_type::not_found) return sizeEc;
     FileHandle out(std::fopen(dest.c_str(), "ab"));
     if (!out) return lastError();
     std::error_code ec = copyBlocks(in.get(), out.get());

@@ -1,7 +1,6 @@
 // File transmit and AP install: choose and stage the files, send them.
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <system_error>
 
 #include "comm.h"
@@ -56,15 +55,6 @@ void deleteStagingDir(std::string dir) {
     dispFileErr(kFileErrPathAccess, dir);
     commClose();
     endProgram(kExitFatal);
-}
-
-int16_t addCount(int16_t count) {
-    return count < std::numeric_limits<int16_t>::max() ? static_cast<int16_t>(count + 1) : count;
-}
-
-int32_t addBytes(int32_t total, std::uintmax_t bytes) {
-    const std::uintmax_t room = static_cast<std::uintmax_t>(std::numeric_limits<int32_t>::max() - total);
-    return bytes >= room ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(total + static_cast<int32_t>(bytes));
 }
 
 std::uintmax_t fileLength(const std::string& path) {
@@ -139,8 +129,8 @@ TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir) 
     TransmitTotals totals;
     for (const std::string& name : listFiles(from)) {
         if (info.transType == TVK_TYPE_APPL && isMapName(name)) continue;
-        totals.count = addCount(totals.count);
-        totals.total = addBytes(totals.total, fileLength(from + name));
+        totals.count = countOneMore(totals.count);
+        totals.total = addBytesSaturated(totals.total, fileLength(from + name));
     }
     return totals;
 }
