@@ -46,7 +46,8 @@ namespace quendril {
 //     resource_unavailable_try_again (EAGAIN)      71    "No disc" (Retry/Cancel)
 //   cross_device_link (EXDEV)                      74    generic "ERROR!!!"
 //   is_a_directory (EISDIR)                        75    "Pass error"
-//   anything else                                  75    "Pass error"
+//   anything else, and errors outside the system's
+//     error numbers                                75    "Pass error"
 //
 // "Path not found" and "file not found" are both ENOENT on this platform;
 // they are told apart by looking at the parent directory of the path
@@ -102,7 +103,18 @@ bool parentMissing(const std::string& path) {
     return !fs::is_directory(parent, ec);
 }
 
+// Errors without a portable condition (EDQUOT, ENOMEDIUM) stay in the
+// system category, which holds errno values on POSIX systems.
+bool holdsErrno(const std::error_condition& c) {
+#if defined(_WIN32)
+    return c.category() == std::generic_category();
+#else
+    return c.category() == std::generic_category() || c.category() == std::system_category();
+#endif
+}
+
 int16_t mapCondition(const std::error_condition& c, const std::string& path) {
+    if (!holdsErrno(c)) return kFileErrPathAccess;
 #ifdef ENOMEDIUM
     if (c.value() == ENOMEDIUM) return kFileErrNotReady;
 #endif

@@ -40,6 +40,8 @@ TEST(FileErrNumber, MapsOperatingSystemErrors) {
     // errno values reported by the system category map the same way.
     EXPECT_EQ(fileErrNumber(std::error_code(EACCES, std::system_category()), "x"), 70);
     EXPECT_EQ(fileErrNumber(std::error_code(EDQUOT, std::system_category()), "x"), 61);
+    // Errors of other kinds (here a stream error) are no operating-system condition.
+    EXPECT_EQ(fileErrNumber(std::make_error_code(std::io_errc::stream), "x"), 75);
 }
 
 class NotFoundMapping : public FileTest {};
