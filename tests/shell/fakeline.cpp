@@ -9,6 +9,7 @@ FakeLine* current = nullptr;
 
 int16_t count(const char* fn) {
     ++current->counts[fn];
+    if (current->onCall) current->onCall(fn);
     return 0;
 }
 

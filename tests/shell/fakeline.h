@@ -26,6 +26,8 @@ struct FakeLine {
     std::function<int16_t()> onPolling;
     // Runs inside tvk_open, before it answers.
     std::function<void()> onOpen;
+    // Runs inside every library call after it is counted.
+    std::function<void(const char* fn)> onCall;
     std::string fileName;
     int32_t hwnd = 0;
     int32_t hwndMsg = 0;
