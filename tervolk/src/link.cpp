@@ -40,7 +40,10 @@ uint32_t Link::takeStatus() {
 }
 
 void Link::note(const char* dir, const Frame& f) const {
-    if (debug_) std::fprintf(stderr, "%s %s %s\n", who_, dir, describeFrame(f).c_str());
+    if (!debug_) return;
+    static const auto t0 = Clock::now();
+    double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    std::fprintf(stderr, "%s %10.1f %s %s\n", who_, ms, dir, describeFrame(f).c_str());
 }
 
 void Link::pumpIfDue() {

@@ -48,8 +48,22 @@ Got BoxStation::sendNext(Link& link) {
         }
         return answer(link, FrameType::Done);
     }
-    // A box that leaves the line stops in the middle of its window.
-    return sender_->sendWindow(link, [&] { return !terminal_.present(jobBytes()); });
+    // The master's abort or release, or the terminal leaving the line,
+    // cuts the window short.
+    Got g = sender_->sendWindow(link, [&] {
+        Frame in;
+        while (link.poll(in)) {
+            if (in.addr == addr_ && (in.type == FrameType::Abort || in.type == FrameType::Disc)) {
+                pending_ = std::move(in);
+                return true;
+            }
+        }
+        return !terminal_.present(jobBytes());
+    });
+    if (!pending_) return g;
+    Frame in = std::move(*pending_);
+    pending_.reset();
+    return handle(link, in);
 }
 
 Got BoxStation::onStart(Link& link, const Frame& f) {

@@ -65,6 +65,7 @@ private:
     std::unique_ptr<WindowReceiver> receiver_;
     bool reported_ = false;
     uint16_t lastToken_ = 0;  // of the last START or RR carried out
+    std::optional<Frame> pending_;  // an abort or release heard while sending
     Clock::time_point lastHeard_{};
 };
 

@@ -12,6 +12,7 @@
 #include "master.h"
 #include "station.h"
 #include "tempdir.h"
+#include "testfiles.h"
 #include "tervolk.h"
 
 using namespace tvk;
@@ -21,22 +22,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeRandomFile(const fs::path& p, size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& c : s) c = char(rng());
-    std::ofstream(p, std::ios::binary) << s;
-}
+using tvktest::readAll;
+using tvktest::writeRandomFile;
 
 LineTimers fastTimers(int retries = 6) {
     LineTimers t;
     t.bitsPerSecond = 4000000;  // the channel has no line rate: keep the timers short
-    t.responseMs = 25;
+    t.responseMs = 60;
     t.progressMs = 2000;
     t.retries = retries;
     return t;
@@ -235,7 +227,7 @@ TEST(Transfer, HighBitErrorRateStillDeliversIntactFiles) {
     TestTerminal term;
     term.recvDir = "dst";
     BoxThread box(ch.b(), term);
-    Link link(ch.a(), fastTimers(3));
+    Link link(ch.a(), fastTimers(6));
     bool ok = false;
     uint32_t status = 0;
     EXPECT_EQ(sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status), TVK_OK);

@@ -1,0 +1,110 @@
+#include "simterminal.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace htsim {
+
+namespace fs = std::filesystem;
+
+SimTerminal::SimTerminal(BoxDesc desc) : desc_(std::move(desc)) {}
+
+bool SimTerminal::present(uint64_t jobBytes) {
+    if (desc_.vanishAfter && jobBytes >= desc_.vanishAfter) vanished_ = true;
+    return !vanished_;
+}
+
+std::optional<tvk::Record> SimTerminal::answerPoll(bool& idle) {
+    if (desc_.id.empty() || polls_++ < desc_.appearAfter) return std::nullopt;
+    const Job* job = current();
+    idle = true;
+    if (!job) return std::nullopt;
+    tvk::Record r;
+    std::memset(r.htId, ' ', sizeof r.htId);
+    std::memcpy(r.htId, desc_.id.data(), desc_.id.size());
+    std::memset(r.aux1, '0', sizeof r.aux1);
+    std::memcpy(r.aux1, desc_.rev.data(), desc_.rev.size());
+    r.transType = uint8_t(job->transType);
+    switch (job->kind) {
+    case JobKind::Send: {
+        r.transDir = 0;
+        bool ok = false;
+        for (const auto& f : tvk::listSendFiles(job->dir, ok)) {
+            ++r.fileCount;
+            r.totalSize += f.size;
+        }
+        break;
+    }
+    case JobKind::Recv:
+    case JobKind::Install:
+        r.transDir = 1;
+        break;
+    case JobKind::End:
+        r.transDir = 255;
+        endReported_ = true;
+        break;
+    }
+    return r;
+}
+
+std::optional<std::vector<tvk::SourceFile>> SimTerminal::filesToSend() {
+    const Job* job = current();
+    if (!job || job->kind != JobKind::Send) return std::nullopt;
+    bool ok = false;
+    auto files = tvk::listSendFiles(job->dir, ok);
+    if (!ok) return std::nullopt;
+    if (!job->sendAs.empty() && !files.empty()) files.front().name = job->sendAs;
+    return files;
+}
+
+std::optional<std::string> SimTerminal::receiveDir(const tvk::StartJob& job) {
+    const Job* cur = current();
+    if (!cur || (cur->kind != JobKind::Recv && cur->kind != JobKind::Install)) return std::nullopt;
+    fs::path dir = fs::path(desc_.dir) / (job.transType == 15 ? "app" : "recv");
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    return dir.string();
+}
+
+void SimTerminal::jobEnded(bool ok, size_t files, uint64_t bytes) {
+    const Job* job = current();
+    if (!job) return;
+    if (!ok) {
+        ++counters_.jobsFailed;
+        return;
+    }
+    ++counters_.jobsOk;
+    if (job->kind == JobKind::Send) {
+        counters_.filesSent += files;
+        counters_.bytesSent += bytes;
+    } else {
+        counters_.filesReceived += files;
+        counters_.bytesReceived += bytes;
+    }
+    advance();
+}
+
+void SimTerminal::released() {
+    // The end of work counts as done once the PC has heard it and let go.
+    const Job* job = current();
+    if (job && job->kind == JobKind::End && endReported_) advance();
+}
+
+void SimTerminal::advance() {
+    endReported_ = false;
+    if (++doneOfCurrent < desc_.jobs[next_].repeat) return;
+    doneOfCurrent = 0;
+    ++next_;
+}
+
+std::string SimTerminal::summary() const {
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "box %d %s: jobs ok %zu failed %zu; sent %zu files %llu bytes; received %zu files %llu bytes%s",
+                  desc_.box, desc_.id.empty() ? "(empty)" : desc_.id.c_str(), counters_.jobsOk, counters_.jobsFailed,
+                  counters_.filesSent, static_cast<unsigned long long>(counters_.bytesSent), counters_.filesReceived,
+                  static_cast<unsigned long long>(counters_.bytesReceived), vanished_ ? "; vanished" : "");
+    return line;
+}
+
+}  // namespace htsim
