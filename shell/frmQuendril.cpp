@@ -69,9 +69,9 @@ bool isAutoCommand(const std::string& commandLine) {
     return upper == "AUTO";
 }
 
-std::string idCaption(const std::string& htid) {
+std::string literalCaption(const std::string& text) {
     std::string caption;
-    for (char c : htid) {
+    for (char c : text) {
         caption += c;
         if (c == '&') caption += '&';
     }
@@ -252,7 +252,7 @@ void frmQuendril::wndNotify_Message(int32_t msg, int32_t wParam) {
     char name[TVK_FNAME_LEN];
     std::memset(name, 0, sizeof name);
     tvk().getcomfname(name);
-    ui_.lblFileName->setCaption(idCaption(std::string(name, strnlen(name, sizeof name))));
+    ui_.lblFileName->setCaption(literalCaption(std::string(name, strnlen(name, sizeof name))));
 }
 
 void frmQuendril::InitTable() {
@@ -272,7 +272,7 @@ void frmQuendril::dispStatus(int16_t stat, int16_t kind, const std::string& htid
         return;
     }
     ui_.lblKind->setCaption(jobKindNames_[kind]);
-    ui_.lblID->setCaption(idCaption(htid));
+    ui_.lblID->setCaption(literalCaption(htid));
 }
 
 void frmQuendril::dispHTID(int16_t winNum, const std::string& htid, int16_t stat) {
@@ -283,12 +283,12 @@ void frmQuendril::dispHTID(int16_t winNum, const std::string& htid, int16_t stat
     if (winNum < 0 || winNum >= kCellCount || stat < 0 || stat > 2) return;
     CaptionLabel* cell = ui_.lblHandyID[winNum];
     cell->setTextColor(htStateColors_[stat]);
-    cell->setCaption(idCaption(htid));
+    cell->setCaption(literalCaption(htid));
 }
 
 void frmQuendril::dispErrStat(std::string& htid, int16_t errCode) {
     if (errCode == 0) return;
-    const std::string caption = idCaption(htid);
+    const std::string caption = literalCaption(htid);
     if (htid == kWildcardId) htid = caption;
     ui_.lblErrorInfo->setCaption(caption + ":" + resString(800 + commResultOf(errCode)));
     ui_.fraErrorInfo->show();

@@ -22,9 +22,9 @@ class frmUnyoSet;
 // True when the program's whole argument text, upper-cased, is "AUTO".
 bool isAutoCommand(const std::string& commandLine);
 
-// The label caption for an HT ID: every "&" doubled, so the wildcard
-// "&&&&&&" becomes twelve ampersands and the user reads the ID as it is.
-std::string idCaption(const std::string& htid);
+// The label caption that shows text as it is: every "&" doubled, so the
+// wildcard ID "&&&&&&" becomes twelve ampersands and the user reads six.
+std::string literalCaption(const std::string& text);
 
 class frmQuendril : public QMainWindow, public RunView {
     Q_OBJECT
