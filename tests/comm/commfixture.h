@@ -6,15 +6,14 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "comm.h"
 #include "declar.h"
 #include "fake_tvk.h"
+#include "filebytes.h"
 #include "filehelpers.h"
 #include "messages.h"
 #include "tempdir.h"
@@ -57,13 +56,6 @@ protected:
         const std::filesystem::path p = work.path() / name;
         std::filesystem::create_directories(p);
         return p.string();
-    }
-    static void writeFile(const std::string& path, const std::string& bytes) {
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     // Names of every entry of dir, sorted.
     static std::vector<std::string> entriesIn(const std::string& dir) {

@@ -150,7 +150,7 @@ TEST_F(DriverTest, OutcomesColourTheCellsAndTheNextPassStartsWithPolling) {
 }
 
 TEST_F(DriverTest, JobKindShownByDirectionAndType) {
-    writeFile(EnvSettings.apDir + "/PROG.EXE", "x");
+    writeBytes(EnvSettings.apDir + "/PROG.EXE", "x");
     struct Case {
         int32_t transDir;
         int32_t transType;

@@ -66,7 +66,7 @@ protected:
     // The library stores files into the directory it was handed.
     void libraryStores(std::vector<std::pair<std::string, std::string>> files) {
         fake.onTransfer = [files](const std::string& dir, CommInfo&) {
-            for (const auto& [name, content] : files) writeFile(dir + "/" + name, content);
+            for (const auto& [name, content] : files) writeBytes(dir + "/" + name, content);
         };
     }
 };
@@ -107,26 +107,26 @@ TEST_F(ReceiveTest, AppendModeAppendsToTheExistingNamesakeAndDeletesTheCopy) {
     EnvSettings.appendMode = true;
     const std::string old = bytes(10, 'a');
     const std::string received = bytes(1000, 'K');
-    writeFile(EnvSettings.recvDir + "/DATA.TXT", old);
+    writeBytes(EnvSettings.recvDir + "/DATA.TXT", old);
     libraryStores({{"data.txt", received}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     ASSERT_EQ(fake.transferTexts.size(), 1u);
     EXPECT_EQ(fake.transferTexts[0].rfind(tempDir + "/", 0), 0u) << "received inside tempDir";
     EXPECT_NE(fake.transferTexts[0], tempDir) << "into a directory of its own";
     EXPECT_EQ(entriesIn(EnvSettings.recvDir), std::vector<std::string>{"DATA.TXT"});
-    EXPECT_EQ(readFile(EnvSettings.recvDir + "/DATA.TXT"), old + received);
+    EXPECT_EQ(readBytes(EnvSettings.recvDir + "/DATA.TXT"), old + received);
     EXPECT_TRUE(entriesIn(tempDir).empty()) << "the copy and its job directory are gone";
 }
 
 TEST_F(ReceiveTest, AppendModeMatchesAnExistingNameInAnyCaseOrCreatesUpperCase) {
     EnvSettings.appendMode = true;
-    writeFile(EnvSettings.recvDir + "/Data.txt", "12345");
+    writeBytes(EnvSettings.recvDir + "/Data.txt", "12345");
     const std::string exact = bytes(1024, '0');
     libraryStores({{"DATA.TXT", "678"}, {"new.bin", exact}, {"empty", ""}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     EXPECT_EQ(entriesIn(EnvSettings.recvDir), (std::vector<std::string>{"Data.txt", "EMPTY", "NEW.BIN"}));
-    EXPECT_EQ(readFile(EnvSettings.recvDir + "/Data.txt"), "12345678");
-    EXPECT_EQ(readFile(EnvSettings.recvDir + "/NEW.BIN"), exact);
+    EXPECT_EQ(readBytes(EnvSettings.recvDir + "/Data.txt"), "12345678");
+    EXPECT_EQ(readBytes(EnvSettings.recvDir + "/NEW.BIN"), exact);
     EXPECT_EQ(std::filesystem::file_size(EnvSettings.recvDir + "/EMPTY"), 0u);
 }
 
@@ -140,7 +140,7 @@ TEST_F(ReceiveTest, AppendModeKeepsWhatAFailedOrStoppedJobLeftAndNeverAppendsItL
     EXPECT_TRUE(entriesIn(EnvSettings.recvDir).empty()) << "nothing appended";
     const std::vector<std::string> kept = entriesIn(tempDir);
     ASSERT_EQ(kept.size(), 2u) << "each job's leftovers in a directory of their own";
-    for (const std::string& d : kept) EXPECT_EQ(readFile(tempDir + "/" + d + "/part.dat"), "half");
+    for (const std::string& d : kept) EXPECT_EQ(readBytes(tempDir + "/" + d + "/part.dat"), "half");
 
     libraryStores({{"good.dat", "whole"}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
@@ -151,23 +151,23 @@ TEST_F(ReceiveTest, AppendModeKeepsWhatAFailedOrStoppedJobLeftAndNeverAppendsItL
 TEST_F(ReceiveTest, AppendIntoTheTemporaryDirectoryItselfNeverAppendsAFileToItself) {
     EnvSettings.appendMode = true;
     EnvSettings.recvDir = tempDir;
-    writeFile(tempDir + "/LOG.TXT", "old");
+    writeBytes(tempDir + "/LOG.TXT", "old");
     libraryStores({{"log.txt", "new"}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     EXPECT_EQ(entriesIn(tempDir), std::vector<std::string>{"LOG.TXT"});
-    EXPECT_EQ(readFile(tempDir + "/LOG.TXT"), "oldnew");
+    EXPECT_EQ(readBytes(tempDir + "/LOG.TXT"), "oldnew");
 
     appendReceivedFiles(tempDir, tempDir);
     appendReceivedFiles(tempDir + "/", tempDir);
-    EXPECT_EQ(readFile(tempDir + "/LOG.TXT"), "oldnew");
+    EXPECT_EQ(readBytes(tempDir + "/LOG.TXT"), "oldnew");
 }
 
 TEST_F(ReceiveTest, AppendCopiesLargeFilesIntact) {
     const std::string src = makeDir("src");
     const std::string big = bytes(3 * 512 + 7, 'x') + std::string(100000, '\0') + bytes(511, 'y');
-    writeFile(src + "/big.bin", big);
+    writeBytes(src + "/big.bin", big);
     appendReceivedFiles(EnvSettings.recvDir, src);
-    EXPECT_EQ(readFile(EnvSettings.recvDir + "/BIG.BIN"), big);
+    EXPECT_EQ(readBytes(EnvSettings.recvDir + "/BIG.BIN"), big);
     EXPECT_TRUE(entriesIn(src).empty());
 }
 
@@ -203,22 +203,22 @@ TEST_F(ReceiveTest, FailedAppendIsReportedAndKeepsTheReceivedFile) {
         const std::string src = makeDir("src");
         const std::string dest = makeDir("dest");
         makeSocketFile(dest + "/A.TXT");
-        writeFile(src + "/a.txt", "2");
-        writeFile(src + "/b.txt", "3");
+        writeBytes(src + "/a.txt", "2");
+        writeBytes(src + "/b.txt", "3");
         ActingHost acting;
         acting.answers = {c.answer};
         // Before the retry the destination becomes a file again.
         acting.atFirstBox = [&] {
             std::filesystem::remove(dest + "/A.TXT");
-            writeFile(dest + "/A.TXT", "1");
+            writeBytes(dest + "/A.TXT", "1");
         };
         appendReceivedFiles(dest, src);
         ASSERT_EQ(acting.shown.size(), 1u);
         EXPECT_EQ(acting.shown[0].buttons, BoxButtons::RetryCancel);
         EXPECT_NE(acting.shown[0].text.find(dest + "/A.TXT"), std::string::npos) << acting.shown[0].text;
-        EXPECT_EQ(readFile(dest + "/A.TXT"), c.appended ? "12" : "1");
+        EXPECT_EQ(readBytes(dest + "/A.TXT"), c.appended ? "12" : "1");
         EXPECT_EQ(entriesIn(src), c.appended ? std::vector<std::string>{} : std::vector<std::string>{"a.txt"});
-        EXPECT_EQ(readFile(dest + "/B.TXT"), "3") << "the next file is still appended";
+        EXPECT_EQ(readBytes(dest + "/B.TXT"), "3") << "the next file is still appended";
         std::filesystem::remove_all(src);
         std::filesystem::remove_all(dest);
     }
@@ -229,11 +229,11 @@ TEST_F(ReceiveTest, DiskFullWhileAppendingKeepsTheReceivedFile) {
     const std::string src = makeDir("src");
     const std::string dest = makeDir("dest");
     std::filesystem::create_symlink("/dev/full", dest + "/DATA.TXT");
-    writeFile(src + "/data.txt", bytes(2000, 'q'));
+    writeBytes(src + "/data.txt", bytes(2000, 'q'));
     EXPECT_THROW(appendReceivedFiles(dest, src), ProgramEnded);
     ASSERT_EQ(host.shown.size(), 1u);
     EXPECT_EQ(host.shown[0].text.rfind(fileErrMessage(kFileErrDiskFull, ""), 0), 0u) << host.shown[0].text;
-    EXPECT_EQ(readFile(src + "/data.txt"), bytes(2000, 'q')) << "kept whole";
+    EXPECT_EQ(readBytes(src + "/data.txt"), bytes(2000, 'q')) << "kept whole";
 }
 
 }  // namespace

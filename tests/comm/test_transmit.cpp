@@ -27,9 +27,9 @@ protected:
         fake.pollResults = {};
     }
     void fillSendDir() {
-        writeFile(EnvSettings.sendDir + "/A.LOD", "lod-a");
-        writeFile(EnvSettings.sendDir + "/b.lod", "lod-b");
-        writeFile(EnvSettings.sendDir + "/C.TXT", "text");
+        writeBytes(EnvSettings.sendDir + "/A.LOD", "lod-a");
+        writeBytes(EnvSettings.sendDir + "/b.lod", "lod-b");
+        writeBytes(EnvSettings.sendDir + "/C.TXT", "text");
     }
     // tempDir holds no file and no directory.
     void expectTempDirEmpty() { EXPECT_EQ(entriesIn(tempDir), std::vector<std::string>{}); }
@@ -37,7 +37,7 @@ protected:
 
 TEST_F(TransmitTest, FileTypeSelectsWhatIsSent) {
     fillSendDir();
-    writeFile(EnvSettings.sendDir + "/AB", "short");
+    writeBytes(EnvSettings.sendDir + "/AB", "short");
     struct Case {
         std::string globalKind;
         std::string entryKind;
@@ -79,7 +79,7 @@ TEST_F(TransmitTest, StagedCopiesCarryTheBytesAndTotals) {
     commInfoList = {makeRecord("HT0001", 1, 3)};
     fake.onTransfer = [this](const std::string& pattern, CommInfo&) {
         const std::string dir = pattern.substr(0, pattern.size() - 4);
-        sentContents = {readFile(dir + "/A.LOD"), readFile(dir + "/B.LOD")};
+        sentContents = {readBytes(dir + "/A.LOD"), readBytes(dir + "/B.LOD")};
     };
     EXPECT_EQ(transmitFile(0), kOutcomeDone);
     EXPECT_EQ(sentContents, (std::vector<std::string>{"lod-a", "lod-b"}));
@@ -88,7 +88,7 @@ TEST_F(TransmitTest, StagedCopiesCarryTheBytesAndTotals) {
 
 TEST_F(TransmitTest, NothingElseInTempDirIsSentOrLost) {
     fillSendDir();
-    writeFile(tempDir + "/STRAY.LOD", "stray");
+    writeBytes(tempDir + "/STRAY.LOD", "stray");
     EnvSettings.fileKind = "LOD";
     commInfoList = {makeRecord("HT0001", 1, 3)};
     EXPECT_EQ(transmitFile(0), kOutcomeDone);
@@ -101,7 +101,7 @@ TEST_F(TransmitTest, NothingElseInTempDirIsSentOrLost) {
     EXPECT_EQ(transmitFile(0), kOutcomeDone);
     EXPECT_EQ(sentFiles[0], std::vector<std::string>{"STRAY.LOD"});
     EXPECT_EQ(entriesIn(tempDir), std::vector<std::string>{"STRAY.LOD"});
-    EXPECT_EQ(readFile(tempDir + "/STRAY.LOD"), "stray");
+    EXPECT_EQ(readBytes(tempDir + "/STRAY.LOD"), "stray");
 }
 
 TEST_F(TransmitTest, ResultsAndStopsMapToOutcomesAndCopiesAreAlwaysRemoved) {
@@ -125,9 +125,9 @@ TEST_F(TransmitTest, ResultsAndStopsMapToOutcomesAndCopiesAreAlwaysRemoved) {
 }
 
 TEST_F(TransmitTest, ApInstallSendsTheApplicationDirectoryLeavingMapFilesOutOfTheTotals) {
-    writeFile(EnvSettings.apDir + "/PROG.EXE", bytes(1000, 'e'));
-    writeFile(EnvSettings.apDir + "/PROG.MAP", bytes(50, 'm'));
-    writeFile(EnvSettings.apDir + "/prog.map", bytes(7, 'm'));
+    writeBytes(EnvSettings.apDir + "/PROG.EXE", bytes(1000, 'e'));
+    writeBytes(EnvSettings.apDir + "/PROG.MAP", bytes(50, 'm'));
+    writeBytes(EnvSettings.apDir + "/prog.map", bytes(7, 'm'));
     const std::string own = makeDir("own");
     addEntry("HT0001", "", own, "LOD");
     commInfoList = {makeRecord("HT0001", 1, TVK_TYPE_APPL)};
@@ -147,7 +147,7 @@ TEST_F(TransmitTest, ApInstallSendsTheApplicationDirectoryLeavingMapFilesOutOfTh
 }
 
 TEST_F(TransmitTest, FailedOrStoppedApInstallHasNoRepollAndAStoppedRepollStops) {
-    writeFile(EnvSettings.apDir + "/PROG.EXE", "x");
+    writeBytes(EnvSettings.apDir + "/PROG.EXE", "x");
     struct Case {
         int16_t send;
         std::deque<int16_t> polls;
@@ -208,10 +208,10 @@ TEST_F(TransmitTest, StagingThatCannotBeCreatedSendsNothing) {
 TEST_F(TransmitTest, TotalsSaturateInsteadOfWrapping) {
     const std::string big = makeDir("big");
     for (const char* name : {"/A.BIN", "/B.BIN"}) {
-        writeFile(big + name, "");
+        writeBytes(big + name, "");
         std::filesystem::resize_file(big + name, std::uintmax_t{1} << 30);  // sparse
     }
-    writeFile(big + "/C.BIN", "1");
+    writeBytes(big + "/C.BIN", "1");
     const TransmitTotals t = countTransmitFiles(makeRecord("HT0001", 1, 3), big);
     EXPECT_EQ(t.count, 3);
     EXPECT_EQ(t.total, std::numeric_limits<int32_t>::max());

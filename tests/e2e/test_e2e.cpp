@@ -1,0 +1,166 @@
+// `quendril AUTO` on the offscreen platform serves a simulated fleet over the
+// emulated line until a terminal reports the end of its work, then exits.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "declar.h"
+#include "filebytes.h"
+#include "hostpcIni.h"
+#include "linerig.h"
+#include "tempdir.h"
+
+namespace quendril::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Bytes that differ from file to file and cover every byte value.
+std::string content(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 23);
+    }
+    return s;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    ScopedWorkDir work;
+    std::string root = work.str();
+
+    std::string dir(const std::string& name) {
+        fs::create_directories(root + "/" + name);
+        return root + "/" + name;
+    }
+    // Writes root/path, making its directory first.
+    void file(const std::string& path, const std::string& bytes) {
+        fs::create_directories(fs::path(root + "/" + path).parent_path());
+        writeBytes(root + "/" + path, bytes);
+    }
+
+    // hostpc.ini through the program's own writer: COM0 at 115200 8N1.
+    void writeSettings(bool append) {
+        makeDefaultIni();
+        EnvSettings.comPort = "00";
+        EnvSettings.baudCode = "07";
+        EnvSettings.apDir = dir("ap");
+        EnvSettings.recvDir = dir("recv");
+        EnvSettings.sendDir = dir("send");
+        EnvSettings.fileKind = "ALL";
+        EnvSettings.appendWord = append ? "APPEND" : "";
+        ASSERT_TRUE(writeIni());
+    }
+    void writeIdFile(const std::vector<std::string>& records) {
+        std::string text = "hostpcid.inf\r\n";
+        for (const std::string& r : records) text += r + "\r\n";
+        file("HOSTPCID.INF", text);
+    }
+
+    // Runs the program to its own end; false when it had to be stopped.
+    bool runProgram(const std::string& fleet) {
+        file("fleet.txt", fleet);
+        LineRig rig;
+        rig.exportComPort(0);
+        rig.startHtsim(root + "/fleet.txt", {"--speed", "115200"});
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.log", root + "/quendril.log"});
+        const std::optional<int> status = program.wait(std::chrono::seconds(90));
+        rig.stop();
+        htsimLog = readBytes(rig.dir() + "/htsim.log");
+        if (!status) return false;
+        exitStatus = *status;
+        return true;
+    }
+
+    void expectSame(const std::string& from, const std::string& to) {
+        ASSERT_TRUE(fs::exists(root + "/" + to)) << to;
+        EXPECT_EQ(readBytes(root + "/" + to), readBytes(root + "/" + from)) << from << " -> " << to;
+    }
+    std::vector<std::string> filesIn(const std::string& d) {
+        std::vector<std::string> names;
+        for (const auto& e : fs::recursive_directory_iterator(root + "/" + d)) {
+            names.push_back(fs::relative(e.path(), root + "/" + d).string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    int exitStatus = -1;
+    std::string htsimLog;
+};
+
+TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
+    writeSettings(false);
+    file("t1a/A1.TXT", content(700, 1));
+    file("t1a/bin1.dat", content(20000, 2));
+    file("t1b/B1.TXT", content(1, 3));
+    file("t5a/C.TXT", content(512, 4));
+    file("t5b/D.TXT", content(0, 5));
+    file("lod2/X.LOD", content(3000, 6));
+    file("lod2/y.lod", content(10, 7));
+    file("lod2/Z.TXT", content(10, 8));
+    file("all3/P.LOD", content(1024, 9));
+    file("all3/q.txt", content(9, 10));
+    file("ap/PROG.EXE", content(40000, 11));
+    file("ap/PROG.MAP", content(50, 12));
+    file("TEMP/STRAY.LOD", "never sent");
+    writeIdFile({"HT0001,,,", "HT0002,," + root + "/lod2,LOD", "HT0003,," + root + "/all3,ALL", "&&&&&&,,,   "});
+    const std::string fleet =
+        "box 1 id=HT0001 dir=" + root + "/ht1\njob 1 send " + root + "/t1a\njob 1 send " + root + "/t1b\n" +
+        "box 2 id=HT0002 dir=" + root + "/ht2\njob 2 recv\n" +
+        "box 3 id=HT0003 dir=" + root + "/ht3\njob 3 recv\n" +
+        "box 4 id=HT0004 dir=" + root + "/ht4\njob 4 install\n" +
+        "box 6 id=HT0006 dir=" + root + "/ht6\njob 6 send " + root + "/t5a\njob 6 send " + root +
+        "/t5b\njob 6 end\n";
+    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself\n" << htsimLog;
+    EXPECT_EQ(exitStatus, 0);
+
+    EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"A1.TXT", "B1.TXT", "C.TXT", "D.TXT", "bin1.dat"}));
+    expectSame("t1a/A1.TXT", "recv/A1.TXT");
+    expectSame("t1a/bin1.dat", "recv/bin1.dat");
+    expectSame("t1b/B1.TXT", "recv/B1.TXT");
+    expectSame("t5a/C.TXT", "recv/C.TXT");
+    expectSame("t5b/D.TXT", "recv/D.TXT");
+    EXPECT_EQ(filesIn("ht2/recv"), (std::vector<std::string>{"X.LOD", "Y.LOD"}));
+    expectSame("lod2/X.LOD", "ht2/recv/X.LOD");
+    expectSame("lod2/y.lod", "ht2/recv/Y.LOD");
+    EXPECT_EQ(filesIn("ht3/recv"), (std::vector<std::string>{"P.LOD", "q.txt"}));
+    expectSame("all3/P.LOD", "ht3/recv/P.LOD");
+    expectSame("all3/q.txt", "ht3/recv/q.txt");
+    EXPECT_EQ(filesIn("ht4/app"), (std::vector<std::string>{"PROG.EXE", "PROG.MAP"}));
+    expectSame("ap/PROG.EXE", "ht4/app/PROG.EXE");
+    expectSame("ap/PROG.MAP", "ht4/app/PROG.MAP");
+    EXPECT_EQ(filesIn("TEMP"), std::vector<std::string>{"STRAY.LOD"}) << "no staged copies left";
+    EXPECT_EQ(filesIn("lod2"), (std::vector<std::string>{"X.LOD", "Z.TXT", "y.lod"})) << "sources untouched";
+}
+
+TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
+    writeSettings(true);
+    file("recv/Data.txt", "old bytes|");
+    file("d1/data.txt", content(1500, 21));
+    file("d2/DATA.TXT", content(512, 22));
+    file("d3/log.bin", content(4096, 23));
+    writeIdFile({"&&&&&&,,,"});
+    const std::string fleet =
+        "box 1 id=HT0001 dir=" + root + "/ht1\njob 1 send " + root + "/d1\njob 1 send " + root + "/d2\n" +
+        "box 2 id=HT0002 dir=" + root + "/ht2\njob 2 send " + root + "/d3\njob 2 send " + root +
+        "/d3\njob 2 end\n";
+    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself\n" << htsimLog;
+    EXPECT_EQ(exitStatus, 0);
+
+    EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"Data.txt", "LOG.BIN"}));
+    EXPECT_EQ(readBytes(root + "/recv/Data.txt"), "old bytes|" + content(1500, 21) + content(512, 22));
+    EXPECT_EQ(readBytes(root + "/recv/LOG.BIN"), content(4096, 23) + content(4096, 23));
+    EXPECT_TRUE(filesIn("TEMP").empty()) << "every received copy was appended and removed";
+}
+
+}  // namespace
+}  // namespace quendril::test
