@@ -1,6 +1,8 @@
 #include "benchcases.h"
 
+#include <algorithm>
 #include <fstream>
+#include <iostream>
 #include <iomanip>
 #include <random>
 #include <sstream>
@@ -110,6 +112,61 @@ void ResultTable::add(const BenchResult& r) {
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+namespace {
+
+std::vector<std::string> splitList(const std::string& s) {
+    std::vector<std::string> v;
+    std::stringstream in(s);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty()) v.push_back(item);
+    return v;
+}
+
+}  // namespace
+
+std::optional<BenchOptions> parseBenchOptions(int argc, char** argv, const std::string& defaultOut) {
+    BenchOptions o;
+    o.out = defaultOut;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            std::string a = argv[i];
+            auto value = [&]() -> std::string {
+                if (i + 1 >= argc) throw std::invalid_argument("missing value for " + a);
+                return argv[++i];
+            };
+            if (a == "--quick") o.quick = true;
+            else if (a == "--time-limit") o.timeLimitSec = std::stod(value());
+            else if (a == "--out") o.out = value();
+            else if (a == "--cases") o.cases = splitList(value());
+            else if (a == "--peers") o.peers = splitList(value());
+            else throw std::invalid_argument("unknown option " + a);
+        }
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return std::nullopt;
+    }
+    return o;
+}
+
+void keepLogs(const std::filesystem::path& work, const BenchOptions& opt, const BenchResult& r,
+              const std::vector<std::string>& logs) {
+    if (r.status == "ok" || r.status == "n/a") return;
+    std::filesystem::path dir = opt.out + ".logs";
+    std::filesystem::create_directories(dir);
+    std::string way = r.direction;
+    way.replace(way.find("->"), 2, "-to-");
+    std::string prefix = r.caseName + "-" + r.protocol + "-" + way;
+    for (const auto& log : logs) {
+        std::error_code ec;
+        std::filesystem::copy_file(work / log, dir / (prefix + "-" + log),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
+    }
+}
+
+bool selected(const std::vector<std::string>& list, const std::string& name) {
+    return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
 }
 
 }  // namespace quendril::bench

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,25 @@ private:
 };
 
 double secondsSince(std::chrono::steady_clock::time_point start);
+
+// Command line shared by the bench programs:
+//   [--quick] [--time-limit SEC] [--out FILE] [--cases a,b] [--peers a,b]
+struct BenchOptions {
+    bool quick = false;
+    double timeLimitSec = 600;
+    std::string out;
+    std::vector<std::string> cases;  // empty: all
+    std::vector<std::string> peers;  // empty: all
+};
+
+// Empty when the command line is bad (the reason is printed on stderr).
+std::optional<BenchOptions> parseBenchOptions(int argc, char** argv, const std::string& defaultOut);
+// Copies the named logs of a run that did not end "ok" into the folder
+// <out>.logs, as <case>-<protocol>-<direction>-<log>, before the run's directory goes.
+void keepLogs(const std::filesystem::path& work, const BenchOptions& opt, const BenchResult& r,
+              const std::vector<std::string>& logs);
+
+// True when `list` is empty or names `name`.
+bool selected(const std::vector<std::string>& list, const std::string& name);
 
 }  // namespace quendril::bench

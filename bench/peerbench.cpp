@@ -21,14 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct Options {
-    bool quick = false;
-    double timeLimitSec = 600;
-    std::string out = "peers.csv";
-    std::vector<std::string> only;   // case names; empty: all
-    std::vector<std::string> peers;  // protocol names; empty: all
-};
-
 // What a peer's command line needs to know.
 struct Session {
     std::string device;               // side the program talks to
@@ -117,7 +109,7 @@ std::string checkArrival(const fs::path& sendDir, const fs::path& recvDir, const
     return "ok";
 }
 
-BenchResult runPeer(const BenchCase& c, const Peer& peer, const Options& opt) {
+BenchResult runPeer(const BenchCase& c, const Peer& peer, const BenchOptions& opt) {
     BenchResult r;
     r.caseName = c.name;
     r.protocol = peer.name;
@@ -176,23 +168,13 @@ BenchResult runPeer(const BenchCase& c, const Peer& peer, const Options& opt) {
         r.elapsedSec = secondsSince(start);
         r.status = r.elapsedSec > opt.timeLimitSec ? "dnf" : "failed";
         if (r.status == "dnf") r.note += "did not finish within the time limit; ";
+        keepLogs(work, opt, r, {"sender.log", "receiver.log", "lineemu.err"});
         return r;
     }
     r.elapsedSec = *okEnd;
     r.status = checkArrival(sendDir, recvDir, recvSide, peer.padsLastBlock, r.note);
+    keepLogs(work, opt, r, {"sender.log", "receiver.log", "lineemu.err"});
     return r;
-}
-
-std::vector<std::string> splitList(const std::string& s) {
-    std::vector<std::string> v;
-    std::stringstream in(s);
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty()) v.push_back(item);
-    return v;
-}
-
-bool selected(const std::vector<std::string>& list, const std::string& name) {
-    return list.empty() || std::find(list.begin(), list.end(), name) != list.end();
 }
 
 const char* kUsage =
@@ -200,33 +182,10 @@ const char* kUsage =
     "Runs each peer's sender on side a and receiver on side b of lineemu and\n"
     "writes one CSV row per case and peer. Peers: zmodem ymodem xmodem1k kermit.\n";
 
-std::optional<Options> parseOptions(int argc, char** argv) {
-    Options o;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) throw std::invalid_argument("missing value for " + a);
-            return argv[++i];
-        };
-        if (a == "--quick") o.quick = true;
-        else if (a == "--time-limit") o.timeLimitSec = std::stod(value());
-        else if (a == "--out") o.out = value();
-        else if (a == "--cases") o.only = splitList(value());
-        else if (a == "--peers") o.peers = splitList(value());
-        else return std::nullopt;
-    }
-    return o;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<Options> opt;
-    try {
-        opt = parseOptions(argc, argv);
-    } catch (const std::exception& e) {
-        std::cerr << "peerbench: " << e.what() << '\n';
-    }
+    auto opt = parseBenchOptions(argc, argv, "peers.csv");
     if (!opt) {
         std::cerr << kUsage;
         return 2;
@@ -235,7 +194,7 @@ int main(int argc, char** argv) {
         ResultTable table(opt->out);
         auto cases = lineCases(opt->quick);
         for (const auto& c : cases) {
-            if (!selected(opt->only, c.name)) continue;
+            if (!selected(opt->cases, c.name)) continue;
             for (const auto& peer : allPeers()) {
                 if (!selected(opt->peers, peer.name)) continue;
                 BenchResult r = runPeer(c, peer, *opt);
