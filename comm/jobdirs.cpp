@@ -12,11 +12,14 @@ namespace {
 
 inline constexpr int kMaxJobDirs = 99999;
 
-// Creates base + the first free number; file_exists when all are taken.
-std::error_code createNumberedDir(const std::string& base, std::string& made) {
+// Creates parent + prefix + the first free number; file_exists when all are
+// taken. A parent removed while the program runs is made again.
+std::error_code createNumberedDir(const std::string& parent, const std::string& prefix, std::string& made) {
+    std::error_code ec;
+    std::filesystem::create_directories(parent, ec);
+    if (ec) return ec;
     for (int n = 1; n <= kMaxJobDirs; ++n) {
-        const std::string dir = base + std::to_string(n);
-        std::error_code ec;
+        const std::string dir = parent + prefix + std::to_string(n);
         if (std::filesystem::create_directory(dir, ec)) {
             made = dir;
             return {};
@@ -44,10 +47,11 @@ std::vector<std::string> listFiles(const std::string& dir) {
 }
 
 std::string makeJobDir(const std::string& prefix) {
-    std::string base = tempDir;
+    // Before start-up has set tempDir, the same place relative to the current directory.
+    std::string base = tempDir.empty() ? std::string("TEMP") : tempDir;
     addBackslash(base);
     std::string made;
-    if (!runFileOperation(base, [&] { return createNumberedDir(base + prefix, made); })) return {};
+    if (!runFileOperation(base, [&] { return createNumberedDir(base, prefix, made); })) return {};
     return made;
 }
 

@@ -148,6 +148,16 @@ TEST_F(ReceiveTest, AppendModeKeepsWhatAFailedOrStoppedJobLeftAndNeverAppendsItL
     EXPECT_EQ(entriesIn(tempDir), kept) << "a later job leaves them alone";
 }
 
+TEST_F(ReceiveTest, AppendModeMakesTheTemporaryDirectoryAgainWhenItWasRemoved) {
+    EnvSettings.appendMode = true;
+    std::filesystem::remove_all(tempDir);
+    libraryStores({{"a.txt", "abc"}});
+    EXPECT_EQ(receiveFile(0), kOutcomeDone);
+    EXPECT_TRUE(host.shown.empty());
+    EXPECT_EQ(readBytes(EnvSettings.recvDir + "/A.TXT"), "abc");
+    EXPECT_TRUE(entriesIn(tempDir).empty());
+}
+
 TEST_F(ReceiveTest, AppendIntoTheTemporaryDirectoryItselfNeverAppendsAFileToItself) {
     EnvSettings.appendMode = true;
     EnvSettings.recvDir = tempDir;

@@ -51,6 +51,7 @@ TEST_F(TransmitTest, FileTypeSelectsWhatIsSent) {
         {"ALL", "   ", {"A.LOD", "AB", "C.TXT", "b.lod"}, true},
         {"LOD", "all", {"A.LOD", "AB", "C.TXT", "b.lod"}, true},
         {"XYZ", "   ", {}, false},
+        {"LOD", "", {"A.LOD", "B.LOD"}, false},
     };
     for (const Case& c : cases) {
         htIdCount = 0;
