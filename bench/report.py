@@ -21,11 +21,21 @@ OURS = "quendril"
 
 
 def read_rows(paths):
-    rows = []
+    """Transfer rows and polling rows, told apart by their columns."""
+    rows, polling = [], []
     for path in paths:
         with open(path, newline="") as f:
-            rows.extend(csv.DictReader(f))
-    return rows
+            for row in csv.DictReader(f):
+                (polling if "metric" in row else rows).append(row)
+    return rows, polling
+
+
+def polling_table(polling):
+    lines = ["## Polling (115200 8N1)", "",
+             "| measure | boxes | value | note |", "| --- | --- | --- | --- |"]
+    for r in polling:
+        lines.append(f"| {r['metric']} | {r['boxes']} | {float(r['value']):.2f} {r['unit']} | {r['note']} |")
+    return lines + [""]
 
 
 def pct(value):
@@ -83,7 +93,7 @@ def plot(rows, png):
             "set terminal pngcairo size 900,560",
             f"set output '{png}'",
             "set title 'Line efficiency on a clean line (payload / raw character rate)'",
-            "set logscale x", "set xtics (9600, 38400, 115200)",
+            "set logscale x", "set xrange [7000:160000]", "set xtics (9600, 38400, 115200)",
             "set xlabel 'line speed, bit/s'", "set ylabel 'efficiency, %'",
             "set yrange [0:105]", "set key bottom right", "set grid",
             "plot " + ", ".join(plots),
@@ -99,7 +109,7 @@ def main():
     ap.add_argument("--note", default="")
     ap.add_argument("csv", nargs="+")
     args = ap.parse_args()
-    rows = read_rows(args.csv)
+    rows, polling = read_rows(args.csv)
     md = ["# Benchmarks", "",
           "Written by `scripts/bench`. Every figure comes from one run on the same emulated line "
           "(`lineemu`): efficiency = payload bytes / (elapsed seconds x raw character rate), the raw "
@@ -122,6 +132,8 @@ def main():
                f"{first['files']} file(s), {first['payload_bytes']} payload bytes, "
                f"line {first['baud']} {first['format']}.", ""]
         md += case_table(rows, case) + [""]
+    if polling:
+        md += polling_table(polling)
     with open(args.out, "w") as f:
         f.write("\n".join(md))
     return 0
