@@ -150,6 +150,29 @@ std::optional<BenchOptions> parseBenchOptions(int argc, char** argv, const std::
     return o;
 }
 
+int benchMain(int argc, char** argv, const std::string& defaultOut, const char* usage,
+              const std::function<void(const BenchOptions&)>& body) {
+    auto opt = parseBenchOptions(argc, argv, defaultOut);
+    if (!opt) {
+        std::cerr << usage;
+        return 2;
+    }
+    try {
+        body(*opt);
+    } catch (const std::exception& e) {
+        std::cerr << argv[0] << ": " << e.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
+
+void printResult(const BenchResult& r) {
+    std::cout << r.caseName << ' ' << r.protocol << ' ' << r.direction << ": " << r.status << ", "
+              << r.elapsedSec << " s, efficiency " << r.efficiency();
+    if (!r.note.empty()) std::cout << " (" << r.note << ')';
+    std::cout << std::endl;
+}
+
 void keepLogs(const std::filesystem::path& work, const BenchOptions& opt, const BenchResult& r,
               const std::vector<std::string>& logs) {
     if (r.status == "ok" || r.status == "n/a") return;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -74,6 +75,13 @@ std::optional<BenchOptions> parseBenchOptions(int argc, char** argv, const std::
 // <out>.logs, as <case>-<protocol>-<direction>-<log>, before the run's directory goes.
 void keepLogs(const std::filesystem::path& work, const BenchOptions& opt, const BenchResult& r,
               const std::vector<std::string>& logs);
+
+// Parses the command line and runs `body`, reporting failures; returns the exit code.
+int benchMain(int argc, char** argv, const std::string& defaultOut, const char* usage,
+              const std::function<void(const BenchOptions&)>& body);
+
+// One line of progress on standard output.
+void printResult(const BenchResult& r);
 
 // True when `list` is empty or names `name`.
 bool selected(const std::vector<std::string>& list, const std::string& name);

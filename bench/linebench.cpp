@@ -175,25 +175,18 @@ BenchResult runOurs(const BenchCase& c, Way way, const BenchOptions& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto opt = parseBenchOptions(argc, argv, "ours.csv");
-    if (!opt) {
-        std::cerr << "usage: linebench [--quick] [--time-limit SEC] [--out FILE] [--cases a,b]\n";
-        return 2;
-    }
-    try {
-        ResultTable table(opt->out);
-        for (const auto& c : lineCases(opt->quick)) {
-            if (!selected(opt->cases, c.name)) continue;
-            for (Way way : {Way::ToPc, Way::ToTerminal}) {
-                BenchResult r = runOurs(c, way, *opt);
-                table.add(r);
-                std::cout << c.name << ' ' << wayName(way) << ": " << r.status << ' ' << r.elapsedSec
-                          << " s, efficiency " << r.efficiency() << ' ' << r.note << std::endl;
-            }
-        }
-    } catch (const std::exception& e) {
-        std::cerr << "linebench: " << e.what() << '\n';
-        return 1;
-    }
-    return 0;
+    return benchMain(argc, argv, "ours.csv",
+                     "usage: linebench [--quick] [--time-limit SEC] [--out FILE] [--cases a,b]\n",
+                     [](const BenchOptions& opt) {
+                         ResultTable table(opt.out);
+                         auto cases = lineCases(opt.quick);
+                         for (const auto& c : cases) {
+                             if (!selected(opt.cases, c.name)) continue;
+                             for (Way way : {Way::ToPc, Way::ToTerminal}) {
+                                 BenchResult r = runOurs(c, way, opt);
+                                 table.add(r);
+                                 printResult(r);
+                             }
+                         }
+                     });
 }

@@ -185,28 +185,17 @@ const char* kUsage =
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto opt = parseBenchOptions(argc, argv, "peers.csv");
-    if (!opt) {
-        std::cerr << kUsage;
-        return 2;
-    }
-    try {
-        ResultTable table(opt->out);
-        auto cases = lineCases(opt->quick);
+    return benchMain(argc, argv, "peers.csv", kUsage, [](const BenchOptions& opt) {
+        ResultTable table(opt.out);
+        auto cases = lineCases(opt.quick);
         for (const auto& c : cases) {
-            if (!selected(opt->cases, c.name)) continue;
+            if (!selected(opt.cases, c.name)) continue;
             for (const auto& peer : allPeers()) {
-                if (!selected(opt->peers, peer.name)) continue;
-                BenchResult r = runPeer(c, peer, *opt);
+                if (!selected(opt.peers, peer.name)) continue;
+                BenchResult r = runPeer(c, peer, opt);
                 table.add(r);
-                std::cout << c.name << ' ' << peer.name << ": " << r.status << ' ' << r.elapsedSec
-                          << " s, efficiency " << r.efficiency() << (r.note.empty() ? "" : " (") << r.note
-                          << (r.note.empty() ? "" : ")") << std::endl;
+                printResult(r);
             }
         }
-    } catch (const std::exception& e) {
-        std::cerr << "peerbench: " << e.what() << '\n';
-        return 1;
-    }
-    return 0;
+    });
 }

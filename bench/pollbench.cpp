@@ -114,30 +114,27 @@ Row idleCpu(int boxes, double seconds) {
     return {"idle CPU", boxes, share, "% of one core", note.str()};
 }
 
+void writeRows(const std::string& path, const std::vector<Row>& rows) {
+    std::ofstream out(path, std::ios::trunc);
+    out << "metric,boxes,value,unit,note\n";
+    for (const auto& r : rows) {
+        out << r.metric << ',' << r.boxes << ',' << r.value << ',' << r.unit << ",\"" << r.note << "\"\n";
+        std::cout << r.metric << " (" << r.boxes << " boxes): " << r.value << ' ' << r.unit << "  " << r.note
+                  << std::endl;
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    auto opt = parseBenchOptions(argc, argv, "polling.csv");
-    if (!opt) {
-        std::cerr << "usage: pollbench [--quick] [--out FILE]\n";
-        return 2;
-    }
-    try {
-        std::vector<Row> rows;
-        for (int boxes : {1, 4, 16}) rows.push_back(cycleTime(boxes, opt->quick ? 5 : 50));
-        rows.push_back(readyLatency(16, 1));
-        rows.push_back(readyLatency(16, 16));
-        rows.push_back(idleCpu(16, opt->quick ? 5 : 30));
-        std::ofstream out(opt->out, std::ios::trunc);
-        out << "metric,boxes,value,unit,note\n";
-        for (const auto& r : rows) {
-            out << r.metric << ',' << r.boxes << ',' << r.value << ',' << r.unit << ",\"" << r.note << "\"\n";
-            std::cout << r.metric << " (" << r.boxes << " boxes): " << r.value << ' ' << r.unit << "  "
-                      << r.note << std::endl;
-        }
-    } catch (const std::exception& e) {
-        std::cerr << "pollbench: " << e.what() << '\n';
-        return 1;
-    }
-    return 0;
+    return benchMain(argc, argv, "polling.csv", "usage: pollbench [--quick] [--out FILE]\n",
+                     [](const BenchOptions& opt) {
+                         std::vector<Row> rows;
+                         for (int boxes : {1, 4, 16}) rows.push_back(cycleTime(boxes, opt.quick ? 5 : 50));
+                         rows.push_back(readyLatency(16, 1));
+                         rows.push_back(readyLatency(16, 16));
+                         rows.push_back(idleCpu(16, opt.quick ? 5 : 30));
+                         writeRows(opt.out, rows);
+                     });
 }
