@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,16 +46,21 @@ protected:
         writeBytes(root + "/" + path, bytes);
     }
 
-    // hostpc.ini through the program's own writer: COM0 at 115200 8N1.
+    // hostpc.ini through the program's own writer: COM0 at 115200 8N1, boxes 1 to 6.
     void writeSettings(bool append) {
         makeDefaultIni();
         EnvSettings.comPort = "00";
         EnvSettings.baudCode = "07";
+        EnvSettings.ioBoxCount = "06";
         EnvSettings.apDir = dir("ap");
         EnvSettings.recvDir = dir("recv");
         EnvSettings.sendDir = dir("send");
         EnvSettings.fileKind = "ALL";
         EnvSettings.appendWord = append ? "APPEND" : "";
+        // Generous line timers: a loaded test machine must not fail a job.
+        EnvSettings.lineParamA = "0100";
+        EnvSettings.lineParamB = "10000";
+        EnvSettings.lineParamC = "10";
         ASSERT_TRUE(writeIni());
     }
     void writeIdFile(const std::vector<std::string>& records) {
@@ -69,7 +74,7 @@ protected:
         file("fleet.txt", fleet);
         LineRig rig;
         rig.exportComPort(0);
-        rig.startHtsim(root + "/fleet.txt", {"--speed", "115200"});
+        rig.startHtsim(root + "/fleet.txt", {"--speed", "115200", "--a", "100", "--b", "10000", "--c", "10"});
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.log", root + "/quendril.log"});
         const std::optional<int> status = program.wait(std::chrono::seconds(90));
@@ -91,6 +96,12 @@ protected:
         }
         std::sort(names.begin(), names.end());
         return names;
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "quendril.log:\n" << readBytes(root + "/quendril.log") << "\nhtsim.log:\n" << htsimLog << "\n";
+        }
     }
 
     int exitStatus = -1;
@@ -120,7 +131,7 @@ TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
         "box 4 id=HT0004 dir=" + root + "/ht4\njob 4 install\n" +
         "box 6 id=HT0006 dir=" + root + "/ht6\njob 6 send " + root + "/t5a\njob 6 send " + root +
         "/t5b\njob 6 end\n";
-    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself\n" << htsimLog;
+    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself";
     EXPECT_EQ(exitStatus, 0);
 
     EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"A1.TXT", "B1.TXT", "C.TXT", "D.TXT", "bin1.dat"}));
@@ -153,7 +164,7 @@ TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
         "box 1 id=HT0001 dir=" + root + "/ht1\njob 1 send " + root + "/d1\njob 1 send " + root + "/d2\n" +
         "box 2 id=HT0002 dir=" + root + "/ht2\njob 2 send " + root + "/d3\njob 2 send " + root +
         "/d3\njob 2 end\n";
-    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself\n" << htsimLog;
+    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself";
     EXPECT_EQ(exitStatus, 0);
 
     EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"Data.txt", "LOG.BIN"}));
