@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Module1.h"
+#include "declar.h"
 
 namespace quendril {
 
@@ -37,6 +38,12 @@ inline int16_t countOneMore(int16_t count) {
 inline int32_t addBytesSaturated(int32_t total, std::uintmax_t bytes) {
     const auto room = static_cast<std::uintmax_t>(std::numeric_limits<int32_t>::max() - total);
     return bytes >= room ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(total + static_cast<int32_t>(bytes));
+}
+
+// Entries of HtIdTable in use, kept within the table.
+inline int16_t htIdEntries() {
+    if (htIdCount < 0) return 0;
+    return htIdCount < kHtIdSlots ? htIdCount : static_cast<int16_t>(kHtIdSlots);
 }
 
 // Number of I/O boxes every poll call names.

@@ -25,11 +25,11 @@ int16_t addId(const std::string& id) {
 
 void registerIds() {
     tvk().idtblclr();
-    if (htIdCount <= 0) {
+    const int16_t n = htIdEntries();
+    if (n == 0) {
         addId(kWildcardId);
         return;
     }
-    const int16_t n = htIdCount < kHtIdSlots ? htIdCount : static_cast<int16_t>(kHtIdSlots);
     for (int16_t i = 0; i < n; ++i) addId(HtIdTable[static_cast<std::size_t>(i)].htId);
 }
 

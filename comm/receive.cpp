@@ -21,11 +21,9 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
-
-int16_t usedEntries() {
-    if (htIdCount < 0) return 0;
-    return htIdCount < kHtIdSlots ? htIdCount : static_cast<int16_t>(kHtIdSlots);
+// A failed stdio call that left no errno is still a failure.
+std::error_code lastError() {
+    return errno != 0 ? std::error_code(errno, std::generic_category()) : std::make_error_code(std::errc::io_error);
 }
 
 // Copies in through one fixed buffer to the end of out.
@@ -42,6 +40,7 @@ std::error_code copyBlocks(std::FILE* in, std::FILE* out) {
 // Appends all bytes of src to dest; on failure dest is cut back to its old
 // length so that a retry does not append twice.
 std::error_code appendFile(const std::string& src, const std::string& dest) {
+    errno = 0;
     FileHandle in(std::fopen(src.c_str(), "rb"));
     if (!in) return lastError();
     std::error_code sizeEc;
@@ -80,7 +79,7 @@ std::string destinationName(std::vector<std::string>& destNames, const std::stri
 }  // namespace
 
 int16_t findHtIndex(const std::string& id) {
-    const int16_t n = usedEntries();
+    const int16_t n = htIdEntries();
     for (int16_t i = 0; i < n; ++i) {
         if (HtIdTable[static_cast<std::size_t>(i)].htId == id) return i;
     }
@@ -92,7 +91,7 @@ int16_t findHtIndex(const std::string& id) {
 
 std::string getJobDirectory(const CommInfo& info, int16_t htIndex) {
     static const HtIdEntry noEntry{};
-    const HtIdEntry& entry = htIndex >= 0 && htIndex < usedEntries()
+    const HtIdEntry& entry = htIndex >= 0 && htIndex < htIdEntries()
                                  ? HtIdTable[static_cast<std::size_t>(htIndex)]
                                  : noEntry;
     if (info.transDir == TVK_DIR_TO_PC) return entry.recvDir.empty() ? EnvSettings.recvDir : entry.recvDir;

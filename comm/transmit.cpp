@@ -94,7 +94,7 @@ int16_t transmitFile(int16_t index) {
 }
 
 std::string getTransmitFileType(int16_t htIndex) {
-    if (htIndex >= 0 && htIndex < htIdCount && htIndex < kHtIdSlots) {
+    if (htIndex >= 0 && htIndex < htIdEntries()) {
         const std::string& own = HtIdTable[static_cast<std::size_t>(htIndex)].fileKind;
         if (!isBlank(own)) return own;
     }
