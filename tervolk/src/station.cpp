@@ -1,5 +1,7 @@
 #include "station.h"
 
+#include <algorithm>
+
 namespace tvk {
 
 BoxStation::~BoxStation() { endJob(false); }
@@ -22,8 +24,9 @@ void BoxStation::endJob(bool ok) {
     reported_ = false;
 }
 
-void BoxStation::checkWatchdog(const LineTimers& t) {
-    if (inJob() && Clock::now() - lastHeard_ > Ms(t.progressMs)) endJob(false);
+void BoxStation::checkWatchdog(const Link& link) {
+    auto from = std::max(lastHeard_, link.lineIdleAt());
+    if (inJob() && Clock::now() - from > Ms(link.timers().progressMs)) endJob(false);
 }
 
 Got BoxStation::answer(Link& link, FrameType type, std::vector<uint8_t> payload) {

@@ -44,8 +44,9 @@ public:
     uint8_t addr() const { return addr_; }
     // Handles a frame addressed to this box, answering on the link.
     Got handle(Link& link, const Frame& f);
-    // Drops a job the master has not spoken to for lineParamB.
-    void checkWatchdog(const LineTimers& t);
+    // Drops a job the master has not spoken to for lineParamB since the
+    // box's own characters left the line.
+    void checkWatchdog(const Link& link);
     bool inJob() const { return reader_ || writer_; }
 
 private:

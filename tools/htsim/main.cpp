@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         }
         bool allDone = true;
         for (size_t i = 0; i < terminals.size(); ++i) {
-            stations[size_t(terminals[i]->desc().box)]->checkWatchdog(timers);
+            stations[size_t(terminals[i]->desc().box)]->checkWatchdog(link);
             allDone = allDone && terminals[i]->finished() && !stations[size_t(terminals[i]->desc().box)]->inJob();
         }
         // The PC's release of the last job still needs an answer.
