@@ -54,12 +54,18 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Redirect&
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // Its own process group, so stopping it also stops whatever it started.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
     // O_NOCTTY: a pseudo-terminal given as stdin must not become the child's controlling tty.
     addRedirect(actions, 0, redirect.in, O_RDONLY | O_NOCTTY);
     addRedirect(actions, 1, redirect.out, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY);
     addRedirect(actions, 2, redirect.err, O_WRONLY | O_CREAT | O_TRUNC | O_NOCTTY);
-    int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawn(&pid_, args[0], &actions, &attr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         pid_ = -1;
         throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(rc));
@@ -108,14 +114,22 @@ std::optional<int> ChildProcess::wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
+bool ChildProcess::exitedUnreaped() {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid_;
+}
+
 int ChildProcess::stop(std::chrono::milliseconds grace) {
     if (pid_ <= 0) return status_.value_or(-1);
-    if (!reap(WNOHANG)) {
-        ::kill(pid_, SIGTERM);
-        if (!wait(grace)) {
-            ::kill(pid_, SIGKILL);
-            reap(0);
-        }
+    if (!status_) {
+        ::kill(-pid_, SIGTERM);
+        auto deadline = std::chrono::steady_clock::now() + grace;
+        while (!exitedUnreaped() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(5ms);
+        // Until it is reaped its pid cannot be reused, so the group is still ours.
+        ::kill(-pid_, SIGKILL);
+        reap(0);
     }
     pid_ = -1;
     return status_.value_or(-1);
@@ -140,7 +154,9 @@ std::string LineRig::htsimPath() { return QUENDRIL_HTSIM_BIN; }
 
 LineRig::LineRig(const LineSettings& settings) : settings_(settings), dir_(makeTempDir()) {
     std::vector<std::string> argv = {lineemuPath(), "--a", pathA(), "--b", pathB(),
-                                     "--ready-file", dir_ + "/ready", "--stats", dir_ + "/stats"};
+                                     "--ready-file", dir_ + "/ready", "--stats", dir_ + "/stats",
+                                     // A test killed outright must not leave the line running.
+                                     "--exit-with-parent"};
     auto extra = settings_.lineemuArgs();
     argv.insert(argv.end(), extra.begin(), extra.end());
     try {

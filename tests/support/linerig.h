@@ -34,11 +34,13 @@ public:
     bool running();
     // Waits for the exit; empty when the time ran out (the child keeps running).
     std::optional<int> wait(std::chrono::milliseconds timeout);
-    // SIGTERM, then SIGKILL after `grace`; returns the exit status (128 + signal if killed).
+    // SIGTERM to its process group, then SIGKILL after `grace`; returns the
+    // exit status (128 + signal if killed).
     int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
 
 private:
     bool reap(int options);
+    bool exitedUnreaped();
 
     pid_t pid_ = -1;
     std::optional<int> status_;

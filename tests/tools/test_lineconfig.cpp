@@ -27,7 +27,7 @@ TEST(LineConfig, ReadsEveryOptionInBothForms) {
     ParseResult r = parseArgs(withEnds({"--baud", "9600", "--data=7", "--parity", "even", "--stop", "2",
                                         "--latency-ab", "10", "--latency-ba=2.5", "--ber", "1e-5",
                                         "--drop", "0.01", "--seed", "42", "--outage", "100:250",
-                                        "--ready-file", "r", "--stats", "s"}));
+                                        "--ready-file", "r", "--stats", "s", "--exit-with-parent"}));
     ASSERT_EQ(r.error, "");
     const Config& c = r.config;
     EXPECT_EQ(c.format.baud, 9600u);
@@ -44,6 +44,8 @@ TEST(LineConfig, ReadsEveryOptionInBothForms) {
     EXPECT_EQ(c.faults.outageLenMs, 250);
     EXPECT_EQ(c.readyFile, "r");
     EXPECT_EQ(c.statsFile, "s");
+    EXPECT_TRUE(c.exitWithParent);
+    EXPECT_FALSE(parseArgs(withEnds({})).config.exitWithParent);
 }
 
 TEST(LineConfig, RejectsBadInputWithAMessage) {

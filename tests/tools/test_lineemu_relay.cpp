@@ -199,3 +199,13 @@ TEST(LineemuRelay, SigtermWritesTheCountersAndExitsCleanly) {
     std::getline(err, line);
     EXPECT_EQ(line, "ab_bytes_in=3000");
 }
+
+TEST(LineemuRelay, EndsWithItsParentWhenAsked) {
+    ScopedWorkDir work;
+    std::string cmd = LineRig::lineemuPath() + " --a a --b b --stats stats --exit-with-parent & sleep 0.5";
+    ChildProcess parent({"/bin/sh", "-c", cmd}, {"/dev/null", "out", "err"});
+    ASSERT_EQ(parent.wait(5000ms), 0);
+    for (int i = 0; i < 300 && !std::filesystem::exists("stats"); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(std::filesystem::exists("stats")) << "lineemu outlived its parent";
+    EXPECT_FALSE(std::filesystem::is_symlink("a"));
+}

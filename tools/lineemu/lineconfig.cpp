@@ -112,6 +112,10 @@ ParseResult parseArgs(const std::vector<std::string>& args) {
             r.config.help = true;
             return r;
         }
+        if (name == "--exit-with-parent") {
+            r.config.exitWithParent = true;
+            continue;
+        }
         std::string value;
         bool inlineValue = false;
         if (auto eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
@@ -161,6 +165,7 @@ const char* usageText() {
            "  --outage START:LEN    characters sent from START ms after ready for LEN ms are lost\n"
            "  --ready-file PATH     written once both links exist (else \"ready\" on stdout)\n"
            "  --stats PATH          counters written here on exit (also printed on stderr)\n"
+           "  --exit-with-parent    stop as on SIGTERM once the starting process has gone\n"
            "  --help                this text\n"
            "\n"
            "A character takes (1 + data + parity + stop) bits / baud seconds in each\n"

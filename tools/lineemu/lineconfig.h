@@ -37,6 +37,7 @@ struct Config {
     Faults faults;
     std::string readyFile;
     std::string statsFile;
+    bool exitWithParent = false;
     bool help = false;
 };
 

@@ -51,7 +51,7 @@ int runEmulator(const Config& cfg) {
     b.publish(cfg.linkB);
     Relay relay(cfg, a.master(), b.master());
     announceReady(cfg, a, b);
-    relay.run(stopPipe[0]);
+    relay.run(stopPipe[0], cfg.exitWithParent);
     std::string counters = formatCounters(relay.ab(), relay.ba());
     std::cerr << counters;
     if (!cfg.statsFile.empty() && !writeFileAtomically(cfg.statsFile, counters)) {

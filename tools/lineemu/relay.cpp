@@ -53,20 +53,24 @@ void Relay::writeSide(Way& w) {
     if (n > 0) w.line.consumed(static_cast<size_t>(n));
 }
 
-int Relay::pollTimeoutMs(double t) const {
+int Relay::pollTimeoutMs(double t, bool watchParent) const {
     double wake = -1;
     for (const auto& w : dirs_) {
         double d = w.line.nextWake(t);
         if (d >= 0 && (wake < 0 || d < wake)) wake = d;
         if (w.fromQuietUntil > t && (wake < 0 || w.fromQuietUntil < wake)) wake = w.fromQuietUntil;
     }
-    if (wake < 0) return -1;
+    // A parent is checked for once a second.
+    if (wake < 0) return watchParent ? 1000 : -1;
     // Rounded up: waking early would only spin.
-    return static_cast<int>(std::ceil(std::max(0.0, wake - t) / 1e6));
+    int ms = static_cast<int>(std::ceil(std::max(0.0, wake - t) / 1e6));
+    return watchParent ? std::min(ms, 1000) : ms;
 }
 
-void Relay::run(int stopFd) {
+void Relay::run(int stopFd, bool watchParent) {
+    const pid_t parent = ::getppid();
     for (;;) {
+        if (watchParent && ::getppid() != parent) return;
         double t = now();
         for (auto& w : dirs_) {
             w.line.releaseDue(t);
@@ -82,7 +86,7 @@ void Relay::run(int stopFd) {
             // Hang-up is reported even with no events asked for; skip the master then.
             if (fds[1 + i].events == 0) fds[1 + i].fd = -1;
         }
-        int rc = ::poll(fds, 3, pollTimeoutMs(t));
+        int rc = ::poll(fds, 3, pollTimeoutMs(t, watchParent));
         if (rc < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
         if (rc > 0 && (fds[0].revents & POLLIN)) return;
         t = now();

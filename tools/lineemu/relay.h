@@ -13,7 +13,9 @@ namespace quendril::lineemu {
 class Relay {
 public:
     Relay(const Config& config, int masterA, int masterB);
-    void run(int stopFd);
+    // Returns when stopFd becomes readable, or, with watchParent, once the
+    // process that started lineemu has gone.
+    void run(int stopFd, bool watchParent);
 
     const DirectionCounters& ab() const { return dirs_[0].line.counters(); }
     const DirectionCounters& ba() const { return dirs_[1].line.counters(); }
@@ -29,7 +31,7 @@ private:
     double now() const;
     void readSide(Way& w, double t);
     void writeSide(Way& w);
-    int pollTimeoutMs(double t) const;
+    int pollTimeoutMs(double t, bool watchParent) const;
 
     std::array<Way, 2> dirs_;
     long long startNs_;
