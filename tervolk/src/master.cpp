@@ -90,6 +90,7 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
     // Each request carries a new token so that the box can tell a repeated
     // request (answered again) from a duplicate on the line (ignored).
     uint16_t token = 1;
+    bool everHeard = false;
     Frame request = control(addr, FrameType::Start, encodeStart({0, 0, 0, 0}));
     for (;;) {
         request.seq = token++;
@@ -136,7 +137,10 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         if (now.cum != before.cum || now.bits != before.bits) budget.progress();
         else if (!budget.miss()) return failed(status, (heard ? TVK_ES_TRANSFER : TVK_ES_TIMEOUT) | writer.status(),
                                                heard ? TVK_EFAIL : TVK_ETIMEOUT);
-        request = control(addr, FrameType::Rr, encodeAck(now));
+        // Until the box has answered at all, the START itself may be lost.
+        everHeard = everHeard || heard;
+        request = everHeard ? control(addr, FrameType::Rr, encodeAck(now))
+                            : control(addr, FrameType::Start, encodeStart({0, 0, 0, 0}));
     }
 }
 

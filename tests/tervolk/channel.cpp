@@ -57,7 +57,7 @@ void Channel::put(int to, const uint8_t* p, size_t n) {
                 if (u(rng_) < faults_.bitErrorRate) c = uint8_t(c ^ (1 << bit));
     }
     if (u(rng_) < faults_.truncRate && bytes.size() > 1) bytes.resize(size_t(rng_() % bytes.size()));
-    if (u(rng_) < faults_.dropRate) bytes.clear();
+    if (u(rng_) < faults_.dropRate || writes_++ < faults_.dropFirst) bytes.clear();
     if (!holding_[to] && u(rng_) < faults_.reorderRate) {
         held_[to] = bytes;
         holding_[to] = true;

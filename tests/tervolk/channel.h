@@ -21,6 +21,7 @@ struct Faults {
     double reorderRate = 0;   // a write is held back behind the next one
     double truncRate = 0;     // a write loses its tail
     uint64_t cutAfter = 0;    // from this many characters on (0: never) nothing arrives
+    int dropFirst = 0;        // the first writes of either side are lost
 };
 
 class Channel {
@@ -45,6 +46,7 @@ private:
     std::vector<uint8_t> held_[2];
     bool holding_[2] = {false, false};
     uint64_t delivered_ = 0;
+    int writes_ = 0;
     std::unique_ptr<End> a_, b_;
 };
 

@@ -114,6 +114,8 @@ struct FaultCase {
 
 const FaultCase kFaultCases[] = {
     {"clean", {}},
+    {"first request lost", {0, 0, 0, 0, 0, 0, 1}},
+    {"first answer lost too", {0, 0, 0, 0, 0, 0, 2}},
     {"bit errors", {2e-5, 0, 0, 0, 0, 0}},
     {"dropped frames", {0, 0.05, 0, 0, 0, 0}},
     {"duplicated frames", {0, 0, 0.1, 0, 0, 0}},
