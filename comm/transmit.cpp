@@ -16,14 +16,12 @@ namespace {
 
 inline constexpr int kExitFatal = 1;
 
-bool isLodName(const std::string& upper) {
-    return upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".LOD") == 0;
+// Whether the last four characters are ext; a shorter name never ends so.
+bool endsWith(const std::string& upper, const char (&ext)[5]) {
+    return upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ext) == 0;
 }
-
-bool isMapName(const std::string& name) {
-    const std::string upper = upperName(name);
-    return upper.size() >= 4 && upper.compare(upper.size() - 4, 4, ".MAP") == 0;
-}
+bool isLodName(const std::string& upper) { return endsWith(upper, ".LOD"); }
+bool isMapName(const std::string& name) { return endsWith(upperName(name), ".MAP"); }
 
 // Whether the job sends its source directory as it is.
 bool sendsWholeDir(const CommInfo& info, const std::string& upperType) {
@@ -57,11 +55,13 @@ void deleteStagingDir(std::string dir) {
     endProgram(kExitFatal);
 }
 
+// The file's length; 0 when the user gave up a failed look-up.
 std::uintmax_t fileLength(const std::string& path) {
     std::uintmax_t size = 0;
     runFileOperation(path, [&] {
         std::error_code ec;
-        size = std::filesystem::file_size(path, ec);
+        const std::uintmax_t n = std::filesystem::file_size(path, ec);
+        if (!ec) size = n;
         return ec;
     });
     return size;
