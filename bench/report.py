@@ -21,13 +21,28 @@ OURS = "quendril"
 
 
 def read_rows(paths):
-    """Transfer rows and polling rows, told apart by their columns."""
-    rows, polling = [], []
+    """Transfer, polling and disk rows, told apart by their columns."""
+    rows, polling, disk = [], [], []
     for path in paths:
         with open(path, newline="") as f:
             for row in csv.DictReader(f):
-                (polling if "metric" in row else rows).append(row)
-    return rows, polling
+                if "metric" in row:
+                    polling.append(row)
+                elif "step" in row:
+                    disk.append(row)
+                else:
+                    rows.append(row)
+    return rows, polling, disk
+
+
+def disk_table(disk):
+    lines = ["## Disk side: append step and LOD/OTR staging", "",
+             "Peak resident memory of the process doing the step, and its growth during the step.", "",
+             "| step | MiB/s | peak RSS KiB | growth KiB | status |", "| --- | --- | --- | --- | --- |"]
+    for r in disk:
+        lines.append(f"| {r['step']} | {float(r['mib_per_s']):.0f} | {r['peak_rss_kib']} | "
+                     f"{r['rss_growth_kib']} | {r['status']} |")
+    return lines + [""]
 
 
 def polling_table(polling):
@@ -109,7 +124,7 @@ def main():
     ap.add_argument("--note", default="")
     ap.add_argument("csv", nargs="+")
     args = ap.parse_args()
-    rows, polling = read_rows(args.csv)
+    rows, polling, disk = read_rows(args.csv)
     md = ["# Benchmarks", "",
           "Written by `scripts/bench`. Every figure comes from one run on the same emulated line "
           "(`lineemu`): efficiency = payload bytes / (elapsed seconds x raw character rate), the raw "
@@ -134,6 +149,8 @@ def main():
         md += case_table(rows, case) + [""]
     if polling:
         md += polling_table(polling)
+    if disk:
+        md += disk_table(disk)
     with open(args.out, "w") as f:
         f.write("\n".join(md))
     return 0

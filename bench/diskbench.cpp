@@ -1,0 +1,151 @@
+// Disk side of a job: throughput and peak memory of the append step of a
+// receive and of the LOD/OTR staging of a transmit, for many files and for
+// one large file. Each case runs in its own child process so its peak
+// resident memory is its own.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <random>
+
+#include "benchcases.h"
+#include "comm.h"
+#include "declar.h"
+
+namespace fs = std::filesystem;
+using namespace quendril::bench;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct DiskCase {
+    std::string name;
+    std::string step;   // "append", "LOD" or "OTR"
+    int files;
+    uint64_t fileSize;
+};
+
+struct Measured {
+    double seconds = 0;
+    long peakKib = 0;
+    long growthKib = 0;
+    bool ok = false;
+};
+
+long peakRssKib() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Writes in small pieces, so setting up a big file does not raise the peak.
+void writeRandomFile(const fs::path& path, uint64_t size, uint32_t seed) {
+    std::mt19937_64 rng(seed);
+    std::vector<uint64_t> block(8192);
+    std::ofstream out(path, std::ios::binary);
+    for (uint64_t left = size; left > 0;) {
+        for (auto& w : block) w = rng();
+        auto n = static_cast<std::streamsize>(std::min<uint64_t>(left, block.size() * sizeof(uint64_t)));
+        out.write(reinterpret_cast<const char*>(block.data()), n);
+        left -= static_cast<uint64_t>(n);
+    }
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string fileName(const DiskCase& c, int i) {
+    // Half the files are LOD files, so both staging types copy something.
+    return "F" + std::to_string(i) + (i % 2 == 0 || c.files == 1 ? ".LOD" : ".DAT");
+}
+
+// The bytes the step moves.
+uint64_t setUp(const DiskCase& c, const fs::path& work) {
+    fs::create_directories(work / "src");
+    fs::create_directories(work / "dest");
+    fs::create_directories(work / "TEMP");
+    uint64_t moved = 0;
+    for (int i = 0; i < c.files; ++i) {
+        std::string name = fileName(c, i);
+        writeRandomFile(work / "src" / name, c.fileSize, static_cast<uint32_t>(i));
+        if (c.step == "append") writeRandomFile(work / "dest" / name, 1024, 7);
+        bool lod = name.ends_with(".LOD");
+        if (c.step == "append" || (c.step == "LOD") == lod) moved += c.fileSize;
+    }
+    return moved;
+}
+
+bool runStep(const DiskCase& c, const fs::path& work) {
+    if (c.step == "append") {
+        quendril::appendReceivedFiles((work / "dest").string(), (work / "src").string());
+        return fs::is_empty(work / "src");
+    }
+    quendril::tempDir = (work / "TEMP").string();
+    quendril::CommInfo info{};
+    info.transType = 3;
+    std::string staged = quendril::stageTransmitFiles(info, (work / "src").string(), c.step);
+    bool ok = !staged.empty();
+    quendril::removeStagedFiles(info, staged, c.step);
+    return ok;
+}
+
+// Runs the step in a child and gets its figures back through a pipe.
+Measured measure(const DiskCase& c, const fs::path& work) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        Measured m;
+        long before = peakRssKib();
+        auto start = std::chrono::steady_clock::now();
+        m.ok = runStep(c, work);
+        m.seconds = secondsSince(start);
+        m.peakKib = peakRssKib();
+        m.growthKib = m.peakKib - before;
+        [[maybe_unused]] ssize_t n = ::write(fds[1], &m, sizeof m);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    Measured m;
+    if (pid < 0 || ::read(fds[0], &m, sizeof m) != static_cast<ssize_t>(sizeof m)) m.ok = false;
+    ::close(fds[0]);
+    if (pid > 0) ::waitpid(pid, nullptr, 0);
+    return m;
+}
+
+std::vector<DiskCase> diskCases(bool quick) {
+    const int many = quick ? 100 : 1000;
+    const uint64_t big = quick ? 64ull << 20 : 1ull << 30;
+    const std::string label = quick ? "64MiB" : "1GiB";
+    return {
+        {"append " + std::to_string(many) + " x 16KiB", "append", many, 16 * 1024},
+        {"append 1 x " + label, "append", 1, big},
+        {"LOD staging " + std::to_string(many) + " x 16KiB", "LOD", many, 16 * 1024},
+        {"OTR staging " + std::to_string(many) + " x 16KiB", "OTR", many, 16 * 1024},
+        {"LOD staging 1 x " + label, "LOD", 1, big},
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return benchMain(argc, argv, "disk.csv", "usage: diskbench [--quick] [--out FILE]\n",
+                     [](const BenchOptions& opt) {
+                         std::ofstream out(opt.out, std::ios::trunc);
+                         out << "step,mib_per_s,peak_rss_kib,rss_growth_kib,status\n";
+                         for (const auto& c : diskCases(opt.quick)) {
+                             fs::path work = fs::temp_directory_path() / ("quendril-disk-" + std::to_string(::getpid()));
+                             fs::remove_all(work);
+                             uint64_t bytes = setUp(c, work);
+                             Measured m = measure(c, work);
+                             fs::remove_all(work);
+                             double rate = m.seconds > 0 ? static_cast<double>(bytes) / m.seconds / (1 << 20) : 0;
+                             out << c.name << ',' << rate << ',' << m.peakKib << ',' << m.growthKib << ','
+                                 << (m.ok ? "ok" : "failed") << '\n';
+                             std::cout << c.name << ": " << rate << " MiB/s, peak " << m.peakKib << " KiB (+"
+                                       << m.growthKib << " KiB)" << (m.ok ? "" : " FAILED") << std::endl;
+                         }
+                     });
+}
