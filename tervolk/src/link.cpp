@@ -10,7 +10,7 @@ namespace tvk {
 
 namespace {
 
-constexpr auto kSlice = Ms(20);
+constexpr auto kSlice = Ms(10);
 
 }  // namespace
 

@@ -18,25 +18,25 @@ Frame control(uint8_t addr, FrameType type, std::vector<uint8_t> payload = {}) {
     return f;
 }
 
-// Counts the retries of one job: lineParamC unanswered or fruitless turns in
-// a row, or lineParamB without progress, end it.
+// Counts the retries of one job: lineParamC turns in a row that brought no
+// answer or no progress end it, and so does lineParamB of silence from the
+// box after the master's own characters have left the line.
 class RetryBudget {
 public:
-    explicit RetryBudget(const LineTimers& t) : t_(t), lastProgress_(Clock::now()) {}
-    void progress() {
-        misses_ = 0;
-        lastProgress_ = Clock::now();
-    }
+    explicit RetryBudget(const Link& link) : link_(link), lastHeard_(Clock::now()) {}
+    void progress() { misses_ = 0; }
+    void heard() { lastHeard_ = Clock::now(); }
     // Another retry is allowed.
     bool miss() {
         ++misses_;
-        return misses_ <= t_.retries && Clock::now() - lastProgress_ <= Ms(t_.progressMs);
+        auto quietSince = std::max(lastHeard_, link_.lineIdleAt());
+        return misses_ <= link_.timers().retries && Clock::now() - quietSince <= Ms(link_.timers().progressMs);
     }
 
 private:
-    const LineTimers& t_;
+    const Link& link_;
     int misses_ = 0;
-    Clock::time_point lastProgress_;
+    Clock::time_point lastHeard_;
 };
 
 int stopped(Link& link, uint8_t addr) {
@@ -86,7 +86,7 @@ BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
 int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status) {
     BatchWriter writer(dir, progress);
     WindowReceiver rx(writer);
-    RetryBudget budget(link.timers());
+    RetryBudget budget(link);
     // Each request carries a new token so that the box can tell a repeated
     // request (answered again) from a duplicate on the line (ignored).
     uint16_t token = 1;
@@ -114,6 +114,7 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
             if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
             if (f.addr != addr) continue;
             heard = true;
+            budget.heard();
             if (f.type == FrameType::Data || f.type == FrameType::Frag) {
                 if (f.type == FrameType::Data) rx.onData(f);
                 else rx.onFrag(f);
@@ -148,7 +149,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
               uint32_t& status) {
     StartJob job{1, transType, uint32_t(std::min<size_t>(files.size(), UINT32_MAX)), 0};
     for (const auto& f : files) job.totalSize += f.size;
-    RetryBudget budget(link.timers());
+    RetryBudget budget(link);
     Frame f;
     for (;;) {
         Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
@@ -160,6 +161,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         if (g == Got::Frame) break;
         if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
     }
+    budget.heard();
     if (f.type == FrameType::Reject) return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
     budget.progress();
 
@@ -172,16 +174,20 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         }
         Frame ackReq = control(addr, FrameType::AckReq);
         ackReq.seq = tx.lastPollSeq();
+        auto windowStart = std::max(Clock::now(), link.lineIdleAt());
         Got g = needWindow ? tx.sendWindow(link, [] { return false; }) : link.send(ackReq);
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        auto deadline = link.answerDeadline(kAckLen);
+        // A line (or relay) a little slower than its nominal rate delivers a
+        // long window late: allow an eighth of the window's line time.
+        auto deadline = link.answerDeadline(kAckLen) + (link.lineIdleAt() - windowStart) / 8;
         do {
             g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort});
         } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         AckInfo ack;
+        if (g == Got::Frame) budget.heard();
         if (g == Got::Timeout || !decodeAck(f.payload, ack)) {
             if (g == Got::Frame && f.type == FrameType::Abort) return failed(status, TVK_ES_TRANSFER | reader.status());
             needWindow = false;
