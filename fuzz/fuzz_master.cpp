@@ -3,6 +3,11 @@
 // answers come in turns, each let through when the PC writes again, as on
 // the half-duplex line. A job reported done must not have failed a file,
 // and the same rules for the directories hold as on the box's side.
+//
+// Built as fuzz_flood (QUENDRIL_ENDLESS_PEER 1), the box's last turn never
+// ends: a stuck transmitter or a garbage flood. The job must still end
+// within its timers.
+#include <chrono>
 #include <deque>
 
 #include "check.h"
@@ -14,6 +19,8 @@
 using fuzzline::require;
 
 namespace {
+
+constexpr bool kEndlessPeer = QUENDRIL_ENDLESS_PEER;
 
 class ScriptPort : public tvk::Port {
 public:
@@ -28,7 +35,11 @@ public:
         releaseTurn();
         return long(n);
     }
+    // The endless peer's characters arrive while the PC waits, so a read
+    // that takes everything available still ends.
     int wait(bool wantWrite, int) override {
+        if (kEndlessPeer && pending_.empty() && next_ >= turns_.size() && !turns_.back().empty())
+            pending_.insert(pending_.end(), turns_.back().begin(), turns_.back().end());
         return (pending_.empty() ? 0 : tvk::kReadable) | (wantWrite ? tvk::kWritable : 0);
     }
 
@@ -43,16 +54,20 @@ private:
 };
 
 // Timers short enough that a silent box costs microseconds, with room for
-// a few retries.
+// a few retries. Against the endless peer lineParamA is long enough that
+// only a stall of the machine, never the peer, makes a wait run out.
 tvk::LineTimers timers(bool seven) {
     tvk::LineTimers t;
     t.bitsPerSecond = 100000000;
     t.sevenBits = seven;
-    t.responseMs = 0;
-    t.progressMs = 1000;
-    t.retries = 2;
+    t.responseMs = kEndlessPeer ? 100 : 0;
+    t.progressMs = kEndlessPeer ? 200 : 1000;
+    t.retries = kEndlessPeer ? 1 : 2;
     return t;
 }
+
+// Far beyond what the timers above allow a job against any peer.
+constexpr auto kJobBound = std::chrono::seconds(2);
 
 bool knownResult(int rc) {
     return rc == TVK_OK || rc == TVK_EFAIL || rc == TVK_ETIMEOUT || rc == TVK_EPROTO || rc == TVK_ESTOPPED;
@@ -93,6 +108,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzzline::runInJail(data, size, 0x80, [](uint8_t mode, bool seven, const auto& records, const auto& jail) {
         ScriptPort port(fuzzline::lineTurns(records, seven));
         tvk::Link link(port, timers(seven));
+        const auto start = std::chrono::steady_clock::now();
         runJob(uint8_t(mode & 0x7F), link, jail);
+        require(std::chrono::steady_clock::now() - start < kJobBound, "a job outlived its timers");
     });
 }

@@ -118,20 +118,27 @@ void boxSeeds(Corpus& c) {
     c.addScript("fuzz_box", "lying-sizes", 0, {{frame(T::Start, 1, toBox), frame(T::Data, 0, liar)}});
 }
 
-void masterSeeds(Corpus& c) {
-    c.addScript("fuzz_master", "receive", 0,
+void masterSeeds(Corpus& c, const std::string& target) {
+    c.addScript(target, "receive", 0,
                 {{frame(T::Data, 0, batch("R.DAT", 10, "0123456789"))}, {frame(T::Done, 0, {})}});
-    c.addScript("fuzz_master", "receive-hostile", 0,
+    c.addScript(target, "receive-hostile", 0,
                 {{frame(T::Data, 0, batch("../ESCAPE", 1, "x"))}, {frame(T::Done, 0, {})}});
-    c.addScript("fuzz_master", "receive-7bit", 0x80,
+    c.addScript(target, "receive-7bit", 0x80,
                 {{frame(T::Data, 0, batch("R.DAT", 3, "abc"))}, {frame(T::Done, 0, {})}});
     std::vector<std::vector<tvk::Frame>> send = {{frame(T::Ready, 0, {})}};
     for (uint16_t n = 1; n <= 8; ++n)
         send.push_back({frame(T::Ack, uint16_t(n - 1), ack(n, n == 8 ? tvk::kAckComplete : 0))});
-    c.addScript("fuzz_master", "send", 1, send);
-    c.addScript("fuzz_master", "send-refused", 1, {{frame(T::Reject, 0, {})}});
-    c.addScript("fuzz_master", "poll", 2, {{frame(T::Record, 0, tvk::encodeRecord({}))}});
-    c.addScript("fuzz_master", "release", 3, {{}, {frame(T::Ua, 0, {})}});
+    c.addScript(target, "send", 1, send);
+    c.addScript(target, "send-refused", 1, {{frame(T::Reject, 0, {})}});
+    c.addScript(target, "poll", 2, {{frame(T::Record, 0, tvk::encodeRecord({}))}});
+    c.addScript(target, "release", 3, {{}, {frame(T::Ua, 0, {})}});
+}
+
+// For the endless peer: its last turn repeats for ever.
+void floodSeeds(Corpus& c) {
+    masterSeeds(c, "fuzz_flood");
+    c.addScript("fuzz_flood", "send-stale-acks", 1, {{frame(T::Ready, 0, {})}, {frame(T::Ack, 999, ack(1))}});
+    c.addScript("fuzz_flood", "poll-other-box", 2, {{frame(T::Idle, 0, {}, true, 2)}});
 }
 
 void settingsSeeds(Corpus& c) {
@@ -159,7 +166,8 @@ int main(int argc, char** argv) {
     Corpus c{fs::path(argv[1])};
     frameSeeds(c);
     boxSeeds(c);
-    masterSeeds(c);
+    masterSeeds(c, "fuzz_master");
+    floodSeeds(c);
     settingsSeeds(c);
     return 0;
 }
