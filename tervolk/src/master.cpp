@@ -101,19 +101,25 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         // line stays quiet for lineParamA.
         AckInfo before = rx.ack();
         bool heard = false, done = false;
+        // Characters that never make a valid frame (a flood of garbage)
+        // end the turn after lineParamB.
+        auto lastValid = link.lineIdleAt();
         for (;;) {
             auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
             auto deadline = std::max(link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs));
+            deadline = std::min(deadline, lastValid + Ms(link.timers().progressMs));
             Frame f;
             g = link.receive(f, deadline);
             if (g == Got::Timeout) {
-                if (link.lastInputAt() > quietFrom) continue;  // bytes still arriving
+                bool arriving = link.lastInputAt() > quietFrom;
+                if (arriving && Clock::now() < lastValid + Ms(link.timers().progressMs)) continue;
                 break;
             }
             if (g == Got::Stopped) return stopped(link, addr);
             if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
             if (f.addr != addr) continue;
             heard = true;
+            lastValid = Clock::now();
             budget.heard();
             if (f.type == FrameType::Data || f.type == FrameType::Frag) {
                 if (f.type == FrameType::Data) rx.onData(f);

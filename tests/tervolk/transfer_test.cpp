@@ -235,3 +235,48 @@ TEST(Transfer, HighBitErrorRateStillDeliversIntactFiles) {
     EXPECT_EQ(sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status), TVK_OK);
     expectSameFiles("src", "dst", "high bit-error rate");
 }
+
+TEST(Transfer, PeerFloodingGarbageOrEndlessFramesFailsWithinTheTimers) {
+    struct Case {
+        const char* what;
+        bool withDelimiters;
+        uint32_t bits;
+    } cases[] = {
+        {"garbage", true, TVK_ES_TIMEOUT},
+        {"endless frame", false, TVK_ES_BUFFULL},
+    };
+    for (const auto& c : cases) {
+        for (bool masterReceives : {true, false}) {
+            quendril::test::ScopedWorkDir wd;
+            makeSourceFiles("src");
+            fs::create_directory("dst");
+            Channel ch;
+            std::atomic<bool> quit{false};
+            std::thread flood([&] {
+                std::mt19937 rng(5);
+                std::vector<uint8_t> junk(512);
+                while (!quit) {
+                    for (auto& b : junk) b = c.withDelimiters ? uint8_t(rng()) : uint8_t(rng() | 1);
+                    ch.b().writeSome(junk.data(), junk.size());
+                    std::this_thread::sleep_for(Ms(1));
+                }
+            });
+            LineTimers t = fastTimers(2);
+            t.progressMs = 500;
+            Link link(ch.a(), t);
+            uint32_t status = 0;
+            bool ok = false;
+            auto t0 = Clock::now();
+            int r = masterReceives ? receiveFiles(link, 1, "dst", nullptr, status)
+                                   : sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status);
+            auto took = Clock::now() - t0;
+            quit = true;
+            flood.join();
+            EXPECT_LT(r, 0) << c.what;
+            status |= link.takeStatus();
+            EXPECT_TRUE(status & c.bits) << c.what << " status " << status;
+            EXPECT_LT(took, std::chrono::seconds(3)) << c.what;
+            EXPECT_TRUE(fs::is_empty("dst")) << c.what;
+        }
+    }
+}
