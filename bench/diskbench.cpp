@@ -57,7 +57,10 @@ void writeRandomFile(const fs::path& path, uint64_t size, uint32_t seed) {
 
 std::string fileName(const DiskCase& c, int i) {
     // Half the files are LOD files, so both staging types copy something.
-    return "F" + std::to_string(i) + (i % 2 == 0 || c.files == 1 ? ".LOD" : ".DAT");
+    std::string name = "F";
+    name += std::to_string(i);
+    name += i % 2 == 0 || c.files == 1 ? ".LOD" : ".DAT";
+    return name;
 }
 
 // The bytes the step moves.

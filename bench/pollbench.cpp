@@ -27,13 +27,14 @@ struct Row {
     std::string note;
 };
 
-// Boxes 1..count hold idle terminals; `readyBox` (if any) holds one that asks to send.
+// Boxes 1..count hold idle terminals; `readyBox` (if any) holds one that
+// asks to send once its box has been polled three times.
 std::string fleet(const fs::path& work, int count, int readyBox) {
     std::ostringstream f;
     f << "line baud=115200 data=8 parity=none stop=1 a=50 b=3000 c=3\n";
     for (int box = 1; box <= count; ++box) {
         f << "box " << box << " id=POLL" << (box < 10 ? "0" : "") << box << " dir="
-          << (work / ("t" + std::to_string(box))).string() << '\n';
+          << (work / ("t" + std::to_string(box))).string() << (box == readyBox ? " appear=3" : "") << '\n';
         if (box == readyBox) f << "job " << box << " send " << (work / "outbox").string() << '\n';
     }
     return f.str();
@@ -83,17 +84,20 @@ Row cycleTime(int boxes, int cycles) {
     return {"poll cycle", boxes, secondsSince(start) * 1000 / cycles, "ms", "idle terminals"};
 }
 
+// From the start of the poll cycle in which the terminal first answers to its
+// record in hand; a terminal that gets ready just after its box was polled
+// waits one more cycle on top.
 Row readyLatency(int boxes, int readyBox) {
     PolledLine line;
-    std::string what = "ready terminal in box " + std::to_string(readyBox);
+    std::string what = "terminal in box " + std::to_string(readyBox);
     if (!line.open(fleet(line.dir(), boxes, readyBox))) return {"record read", boxes, 0, "ms", "tvk_open failed"};
-    auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i) {
+        auto start = std::chrono::steady_clock::now();
         int32_t mode = 1;
         if (tvk_polling(&mode, boxes) > 0) {
             tvk_comminfo info{};
             if (tvk_getcinffirst(&info) >= 0)
-                return {"record read", boxes, secondsSince(start) * 1000, "ms", what + ", from the first poll"};
+                return {"record read", boxes, secondsSince(start) * 1000, "ms", what + ", from the start of its cycle"};
         }
     }
     return {"record read", boxes, 0, "ms", what + ": never read"};
