@@ -69,12 +69,19 @@ Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
 }  // namespace
 
 BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
-    Got g = link.send(control(addr, FrameType::Poll));
+    // The answer echoes the poll's number: a slow box's answer to an
+    // earlier poll is not taken for this one.
+    static uint16_t pollNumber = 0;
+    Frame poll = control(addr, FrameType::Poll);
+    poll.seq = ++pollNumber;
+    Got g = link.send(poll);
     if (g == Got::Stopped) return BoxAnswer::Stopped;
     if (g == Got::Fatal) return BoxAnswer::Fatal;
     Frame f;
-    g = awaitFrom(link, addr, link.answerDeadline(kRecordLen), f,
-                  {FrameType::NoTerm, FrameType::Idle, FrameType::Record});
+    auto deadline = link.answerDeadline(kRecordLen);
+    do {
+        g = awaitFrom(link, addr, deadline, f, {FrameType::NoTerm, FrameType::Idle, FrameType::Record});
+    } while (g == Got::Frame && f.seq != poll.seq);
     if (g == Got::Stopped) return BoxAnswer::Stopped;
     if (g == Got::Fatal) return BoxAnswer::Fatal;
     if (g == Got::Timeout) return BoxAnswer::Silent;

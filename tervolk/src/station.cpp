@@ -99,8 +99,8 @@ Got BoxStation::handle(Link& link, const Frame& f) {
     case FrameType::Poll: {
         bool idle = false;
         auto rec = terminal_.answerPoll(idle);
-        if (rec) return answer(link, FrameType::Record, encodeRecord(*rec));
-        return answer(link, idle ? FrameType::Idle : FrameType::NoTerm);
+        if (rec) return answerSeq(link, FrameType::Record, f.seq, encodeRecord(*rec));
+        return answerSeq(link, idle ? FrameType::Idle : FrameType::NoTerm, f.seq, {});
     }
     case FrameType::Start:
         return onStart(link, f);

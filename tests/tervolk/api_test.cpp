@@ -259,7 +259,8 @@ TEST_F(LineTest, JobsOfAPassAreServedAndNotReportedAgain) {
     EXPECT_TRUE(notes.sawHundred);
     EXPECT_FALSE(notes.wrongMsg);
     EXPECT_NE(notes.names.find("big.bin;"), std::string::npos) << notes.names;
-    EXPECT_LT(pump.maxGap, 50ms) << "the pump ran at least every 50 ms";
+    EXPECT_LT(pump.maxGap, 50ms) << "the pump ran at least every 50 ms, the longest gap was "
+                                 << std::chrono::duration<double, std::milli>(pump.maxGap).count() << " ms";
     char pattern[] = "out/*.*";
     ASSERT_EQ(tvk_filesend(pattern, &send), TVK_OK) << log();
     EXPECT_TRUE(sameFile("out/prog.exe", "ht5/recv/prog.exe"));
@@ -377,4 +378,28 @@ TEST_F(LineTest, VanishingTerminalAndHostileNameFailWithoutWrongFiles) {
     size_t entries = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator("in")) ++entries;
     EXPECT_EQ(entries, 1u);
+}
+
+TEST_F(LineTest, LateAndSlowTerminalsAsTheTimersAllow) {
+    start("box 1 id=HT0001 appear=6\njob 1 recv\n"
+          "box 2 id=HT0002 delay=15\njob 2 recv\n"
+          "box 3 id=HT0003 delay=150\njob 3 recv\n");
+    tvk_openparam p = lineParams();
+    ASSERT_EQ(tvk_open(0, &p), TVK_OK);
+    acceptAll();
+    ASSERT_EQ(pollUntilFound(3), 1) << "the slow box answers within lineParamA, the late one not yet";
+    tvk_comminfo c{};
+    ASSERT_EQ(tvk_getcinffirst(&c), TVK_OK);
+    EXPECT_EQ(c.aux2, 2);
+    int32_t mode = 1;
+    int found = 0;
+    for (int i = 0; i < 8 && found < 2; ++i) found = tvk_polling(&mode, 3);
+    EXPECT_EQ(found, 2) << "the late terminal appears after its polls";
+    ASSERT_EQ(tvk_getcinffirst(&c), TVK_OK);
+    EXPECT_EQ(c.aux2, 1);
+    // A stop while boxes stay silent still ends the poll quickly.
+    pump.stopAfter = pump.calls + 2;
+    auto t0 = Clock::now();
+    EXPECT_EQ(tvk_polling(&mode, 16), TVK_ESTOPPED);
+    EXPECT_LT(Clock::now() - t0, 200ms);
 }

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "fleet.h"
 #include "simterminal.h"
@@ -130,7 +130,9 @@ int main(int argc, char** argv) {
 
     std::vector<std::unique_ptr<htsim::SimTerminal>> terminals;
     std::vector<std::unique_ptr<tvk::BoxStation>> stations(17);
+    std::vector<int> delayOf(17, 0);
     for (const auto& d : fleet->boxes) {
+        delayOf[size_t(d.box)] = d.delayMs;
         terminals.push_back(std::make_unique<htsim::SimTerminal>(d));
         stations[size_t(d.box)] = std::make_unique<tvk::BoxStation>(uint8_t(d.box), *terminals.back());
     }
@@ -139,9 +141,14 @@ int main(int argc, char** argv) {
 
     int rc = 0;
     auto lastFrame = tvk::Clock::now();
+    // A slow terminal's frames wait here until their answer is due, while
+    // the other boxes keep answering on time.
+    std::multimap<tvk::Clock::time_point, tvk::Frame> delayed;
     while (!gSignalled) {
+        auto wake = tvk::Clock::now() + tvk::Ms(100);
+        if (!delayed.empty()) wake = std::min(wake, delayed.begin()->first);
         tvk::Frame f;
-        tvk::Got g = link.receive(f, tvk::Clock::now() + tvk::Ms(100));
+        tvk::Got g = link.receive(f, wake);
         if (g == tvk::Got::Fatal) {
             std::fprintf(stderr, "htsim: the line failed\n");
             rc = 1;
@@ -149,11 +156,14 @@ int main(int argc, char** argv) {
         }
         if (g == tvk::Got::Frame && f.addr >= 1 && f.addr <= 16 && stations[f.addr]) {
             lastFrame = tvk::Clock::now();
-            for (const auto& t : terminals) {
-                if (t->desc().box == f.addr && t->desc().delayMs > 0 && f.pf)
-                    std::this_thread::sleep_for(tvk::Ms(t->desc().delayMs));
-            }
-            stations[f.addr]->handle(link, f);
+            int delay = delayOf[f.addr];
+            if (delay > 0) delayed.emplace(lastFrame + tvk::Ms(delay), std::move(f));
+            else stations[f.addr]->handle(link, f);
+        }
+        while (!delayed.empty() && delayed.begin()->first <= tvk::Clock::now()) {
+            tvk::Frame d = std::move(delayed.begin()->second);
+            delayed.erase(delayed.begin());
+            stations[d.addr]->handle(link, d);
         }
         bool allDone = true;
         for (size_t i = 0; i < terminals.size(); ++i) {
