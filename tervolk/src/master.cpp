@@ -26,6 +26,12 @@ public:
     explicit RetryBudget(const Link& link) : link_(link), lastHeard_(Clock::now()) {}
     void progress() { misses_ = 0; }
     void heard() { lastHeard_ = Clock::now(); }
+    // The first retry follows at once (a lost final frame costs only
+    // lineParamA); further ones are spread over lineParamB, so that a line
+    // that stalls for a while is not given up after a few lineParamA.
+    Clock::duration retrySpacing() const {
+        return misses_ == 0 ? Clock::duration{} : Ms(link_.timers().progressMs / (link_.timers().retries + 1));
+    }
     // Another retry is allowed.
     bool miss() {
         ++misses_;
@@ -108,12 +114,13 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         // line stays quiet for lineParamA.
         AckInfo before = rx.ack();
         bool heard = false, done = false;
+        const auto turnEnds = Clock::now() + budget.retrySpacing();
         // Characters that never make a valid frame (a flood of garbage)
         // end the turn after lineParamB.
         auto lastValid = link.lineIdleAt();
         for (;;) {
             auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
-            auto deadline = std::max(link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs));
+            auto deadline = std::max({link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs), turnEnds});
             deadline = std::min(deadline, lastValid + Ms(link.timers().progressMs));
             Frame f;
             g = link.receive(f, deadline);
@@ -168,7 +175,8 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        g = awaitFrom(link, addr, link.answerDeadline(0), f, {FrameType::Ready, FrameType::Reject});
+        g = awaitFrom(link, addr, link.answerDeadline(0) + budget.retrySpacing(), f,
+                      {FrameType::Ready, FrameType::Reject});
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         if (g == Got::Frame) break;
@@ -193,7 +201,8 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         // A line (or relay) a little slower than its nominal rate delivers a
         // long window late: allow an eighth of the window's line time.
-        auto deadline = link.answerDeadline(kAckLen) + (link.lineIdleAt() - windowStart) / 8;
+        auto deadline =
+            link.answerDeadline(kAckLen) + (link.lineIdleAt() - windowStart) / 8 + budget.retrySpacing();
         do {
             g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort});
         } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
