@@ -1,0 +1,206 @@
+// The Debian package that the package_build fixture made from this build
+// tree: its files, its control fields, and the program installed from it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CommandResult {
+    int status = -1;
+    std::string output;
+};
+
+std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs a shell command line; standard error is merged into the output.
+CommandResult run(const std::string& command) {
+    CommandResult r;
+    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string packagePath() {
+    for (const auto& e : fs::directory_iterator(QUENDRIL_PACKAGE_DIR)) {
+        if (e.path().extension() == ".deb") return e.path().string();
+    }
+    return {};
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+std::string readText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Package : public ::testing::Test {
+protected:
+    void SetUp() override {
+        deb = packagePath();
+        ASSERT_FALSE(deb.empty()) << "no package in " << QUENDRIL_PACKAGE_DIR;
+    }
+    std::string deb;
+};
+
+// Paths of everything but directories, as dpkg-deb -c names them ("./usr/...").
+std::set<std::string> listedFiles(const std::string& listing) {
+    std::set<std::string> files;
+    std::istringstream in(listing);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == 'd') continue;
+        std::istringstream fields(line);
+        std::string mode, owner, size, date, time, path;
+        fields >> mode >> owner >> size >> date >> time >> path;
+        files.insert(path);
+    }
+    return files;
+}
+
+TEST_F(Package, HoldsExactlyTheInstalledFiles) {
+    const CommandResult r = run("dpkg-deb -c " + shellQuote(deb));
+    ASSERT_EQ(r.status, 0) << r.output;
+    const std::set<std::string> expected = {
+        "./usr/bin/quendril",
+        "./usr/bin/htsim",
+        "./usr/bin/lineemu",
+        "./usr/lib/libtervolk.so",
+        "./usr/lib/libtervolk.so.2",
+        "./usr/lib/libtervolk.so." QUENDRIL_PACKAGE_VERSION,
+        "./usr/include/tervolk.h",
+        "./usr/share/applications/quendril.desktop",
+        "./usr/share/icons/hicolor/48x48/apps/quendril.png",
+        "./usr/share/doc/quendril/README.md",
+        "./usr/share/doc/quendril/line-protocol.md",
+        "./usr/share/doc/quendril/htsim.md",
+    };
+    // Test programs, benchmarks and static libraries must stay out.
+    EXPECT_EQ(listedFiles(r.output), expected) << r.output;
+}
+
+TEST_F(Package, ControlFieldsDescribeTheProgram) {
+    const std::string arch = trimmed(run("dpkg --print-architecture").output);
+    const struct {
+        const char* field;
+        std::string wanted;
+        bool whole;  // the whole value, or a part of it
+    } cases[] = {
+        {"Package", "quendril", true},
+        {"Version", QUENDRIL_PACKAGE_VERSION, true},
+        {"Architecture", arch, true},
+        {"Section", "utils", true},
+        {"Maintainer", "QUENDRIL developers <quendril@example.org>", true},
+        {"Depends", "libqt6widgets6", false},
+        {"Depends", "libc6", false},
+        {"Description", "Host for a fleet of handheld terminals on one serial line", false},
+        {"Description", "htsim", false},
+    };
+    for (const auto& c : cases) {
+        const CommandResult r = run("dpkg-deb -f " + shellQuote(deb) + " " + c.field);
+        ASSERT_EQ(r.status, 0) << c.field << ": " << r.output;
+        const std::string value = trimmed(r.output);
+        if (c.whole) {
+            EXPECT_EQ(value, c.wanted) << c.field;
+        } else {
+            EXPECT_NE(value.find(c.wanted), std::string::npos) << c.field << ": " << value;
+        }
+    }
+}
+
+// The package unpacked into a scratch root, as dpkg would install it.
+class InstalledPackage : public Package {
+protected:
+    void SetUp() override {
+        Package::SetUp();
+        if (HasFatalFailure()) return;
+        std::string templ = (fs::temp_directory_path() / "quendril-deb-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        scratch = templ;
+        root = scratch / "root";
+        const CommandResult r = run("dpkg-deb -x " + shellQuote(deb) + " " + shellQuote(root.string()));
+        ASSERT_EQ(r.status, 0) << r.output;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        if (!scratch.empty()) fs::remove_all(scratch, ec);
+    }
+    fs::path scratch;
+    fs::path root;
+};
+
+TEST_F(InstalledPackage, ProgramFindsTheLibraryBesideIt) {
+    const fs::path program = root / "usr/bin/quendril";
+    const CommandResult r = run("ldd " + shellQuote(program.string()));
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("not found"), std::string::npos) << r.output;
+    const std::string wanted = "libtervolk.so.2 => " + (root / "usr/bin/../lib/libtervolk.so.2").string();
+    EXPECT_NE(r.output.find(wanted), std::string::npos) << r.output;
+}
+
+// In a directory without settings the program writes its default files;
+// QUENDRIL_SCREENSHOT makes it save its window and end by itself.
+TEST_F(InstalledPackage, ProgramStartsAndShowsItsWindow) {
+    const fs::path work = scratch / "work";
+    fs::create_directories(work);
+    const CommandResult r =
+        run("cd " + shellQuote(work.string()) + " && QT_QPA_PLATFORM=offscreen QUENDRIL_SCREENSHOT=" +
+            shellQuote(work.string()) + " timeout 30 " + shellQuote((root / "usr/bin/quendril").string()));
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_TRUE(fs::exists(work / "main-idle.png"));
+    EXPECT_EQ(readText(work / "hostpc.ini").substr(0, 35), "HOSTPC.INI16000308000100500300003\r\n");
+    EXPECT_EQ(readText(work / "HOSTPCID.INF"), "hostpcid.inf\r\n&&&&&&,,,\r\n");
+}
+
+TEST_F(InstalledPackage, ToolsRunAndExplainThemselves) {
+    const struct {
+        const char* program;
+        const char* usage;
+    } cases[] = {{"htsim", "usage: htsim --device PATH --fleet FILE"}, {"lineemu", "usage: lineemu --a PATH --b PATH"}};
+    for (const auto& c : cases) {
+        const CommandResult r = run(shellQuote((root / "usr/bin" / c.program).string()) + " --help");
+        EXPECT_EQ(r.status, 0) << c.program << ": " << r.output;
+        EXPECT_NE(r.output.find(c.usage), std::string::npos) << c.program << ": " << r.output;
+    }
+}
+
+TEST_F(InstalledPackage, DesktopEntryStartsTheProgramWithItsIcon) {
+    const std::string entry = readText(root / "usr/share/applications/quendril.desktop");
+    for (const char* line : {"[Desktop Entry]\n", "\nType=Application\n", "\nName=QUENDRIL\n", "\nExec=quendril\n",
+                             "\nIcon=quendril\n", "\nTerminal=false\n"}) {
+        EXPECT_NE(entry.find(line), std::string::npos) << line;
+    }
+    EXPECT_TRUE(fs::exists(root / "usr/bin/quendril"));
+    const std::string icon = readText(root / "usr/share/icons/hicolor/48x48/apps/quendril.png");
+    ASSERT_GE(icon.size(), 24u);
+    EXPECT_EQ(icon.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    // Width and height in the PNG header match the folder the icon is in.
+    EXPECT_EQ(icon.substr(16, 8), std::string("\0\0\0\x30\0\0\0\x30", 8));
+}
+
+}  // namespace
