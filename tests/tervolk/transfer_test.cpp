@@ -29,7 +29,7 @@ LineTimers fastTimers(int retries = 6) {
     LineTimers t;
     t.bitsPerSecond = 4000000;  // the channel has no line rate: keep the timers short
     t.responseMs = 60;
-    t.progressMs = 2000;
+    t.progressMs = 1000;
     t.retries = retries;
     return t;
 }
@@ -177,7 +177,9 @@ TEST(Transfer, LineThatDiesFailsWithTheRightBitsAndNoWrongFile) {
         auto t0 = Clock::now();
         {
             BoxThread box(ch.b(), term);
-            Link link(ch.a(), fastTimers(2));
+            LineTimers t = fastTimers(2);
+            t.progressMs = 600;
+            Link link(ch.a(), t);
             bool ok = false;
             r = c.masterReceives ? receiveFiles(link, 1, "dst", nullptr, status)
                                  : sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status);
