@@ -1,44 +1,19 @@
 // The Debian package that the package_build fixture made from this build
 // tree: its files, its control fields, and the program installed from it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
+#include "runcommand.h"
+
+namespace quendril::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CommandResult {
-    int status = -1;
-    std::string output;
-};
-
-std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-// Runs a shell command line; standard error is merged into the output.
-CommandResult run(const std::string& command) {
-    CommandResult r;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 std::string packagePath() {
     for (const auto& e : fs::directory_iterator(QUENDRIL_PACKAGE_DIR)) {
@@ -50,13 +25,6 @@ std::string packagePath() {
 std::string trimmed(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
     return s;
-}
-
-std::string readText(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class Package : public ::testing::Test {
@@ -84,7 +52,7 @@ std::set<std::string> listedFiles(const std::string& listing) {
 }
 
 TEST_F(Package, HoldsExactlyTheInstalledFiles) {
-    const CommandResult r = run("dpkg-deb -c " + shellQuote(deb));
+    const CommandResult r = runCommand("dpkg-deb -c " + shellQuote(deb));
     ASSERT_EQ(r.status, 0) << r.output;
     const std::set<std::string> expected = {
         "./usr/bin/quendril",
@@ -105,7 +73,7 @@ TEST_F(Package, HoldsExactlyTheInstalledFiles) {
 }
 
 TEST_F(Package, ControlFieldsDescribeTheProgram) {
-    const std::string arch = trimmed(run("dpkg --print-architecture").output);
+    const std::string arch = trimmed(runCommand("dpkg --print-architecture").output);
     const struct {
         const char* field;
         std::string wanted;
@@ -122,7 +90,7 @@ TEST_F(Package, ControlFieldsDescribeTheProgram) {
         {"Description", "htsim", false},
     };
     for (const auto& c : cases) {
-        const CommandResult r = run("dpkg-deb -f " + shellQuote(deb) + " " + c.field);
+        const CommandResult r = runCommand("dpkg-deb -f " + shellQuote(deb) + " " + c.field);
         ASSERT_EQ(r.status, 0) << c.field << ": " << r.output;
         const std::string value = trimmed(r.output);
         if (c.whole) {
@@ -143,7 +111,7 @@ protected:
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         scratch = templ;
         root = scratch / "root";
-        const CommandResult r = run("dpkg-deb -x " + shellQuote(deb) + " " + shellQuote(root.string()));
+        const CommandResult r = runCommand("dpkg-deb -x " + shellQuote(deb) + " " + shellQuote(root.string()));
         ASSERT_EQ(r.status, 0) << r.output;
     }
     void TearDown() override {
@@ -156,7 +124,7 @@ protected:
 
 TEST_F(InstalledPackage, ProgramFindsTheLibraryBesideIt) {
     const fs::path program = root / "usr/bin/quendril";
-    const CommandResult r = run("ldd " + shellQuote(program.string()));
+    const CommandResult r = runCommand("ldd " + shellQuote(program.string()));
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("not found"), std::string::npos) << r.output;
     const std::string wanted = "libtervolk.so.2 => " + (root / "usr/bin/../lib/libtervolk.so.2").string();
@@ -169,12 +137,12 @@ TEST_F(InstalledPackage, ProgramStartsAndShowsItsWindow) {
     const fs::path work = scratch / "work";
     fs::create_directories(work);
     const CommandResult r =
-        run("cd " + shellQuote(work.string()) + " && QT_QPA_PLATFORM=offscreen QUENDRIL_SCREENSHOT=" +
+        runCommand("cd " + shellQuote(work.string()) + " && QT_QPA_PLATFORM=offscreen QUENDRIL_SCREENSHOT=" +
             shellQuote(work.string()) + " timeout 30 " + shellQuote((root / "usr/bin/quendril").string()));
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(fs::exists(work / "main-idle.png"));
-    EXPECT_EQ(readText(work / "hostpc.ini").substr(0, 35), "HOSTPC.INI16000308000100500300003\r\n");
-    EXPECT_EQ(readText(work / "HOSTPCID.INF"), "hostpcid.inf\r\n&&&&&&,,,\r\n");
+    EXPECT_EQ(readBytes(work / "hostpc.ini").substr(0, 35), "HOSTPC.INI16000308000100500300003\r\n");
+    EXPECT_EQ(readBytes(work / "HOSTPCID.INF"), "hostpcid.inf\r\n&&&&&&,,,\r\n");
 }
 
 TEST_F(InstalledPackage, ToolsRunAndExplainThemselves) {
@@ -183,20 +151,20 @@ TEST_F(InstalledPackage, ToolsRunAndExplainThemselves) {
         const char* usage;
     } cases[] = {{"htsim", "usage: htsim --device PATH --fleet FILE"}, {"lineemu", "usage: lineemu --a PATH --b PATH"}};
     for (const auto& c : cases) {
-        const CommandResult r = run(shellQuote((root / "usr/bin" / c.program).string()) + " --help");
+        const CommandResult r = runCommand(shellQuote((root / "usr/bin" / c.program).string()) + " --help");
         EXPECT_EQ(r.status, 0) << c.program << ": " << r.output;
         EXPECT_NE(r.output.find(c.usage), std::string::npos) << c.program << ": " << r.output;
     }
 }
 
 TEST_F(InstalledPackage, DesktopEntryStartsTheProgramWithItsIcon) {
-    const std::string entry = readText(root / "usr/share/applications/quendril.desktop");
+    const std::string entry = readBytes(root / "usr/share/applications/quendril.desktop");
     for (const char* line : {"[Desktop Entry]\n", "\nType=Application\n", "\nName=QUENDRIL\n", "\nExec=quendril\n",
                              "\nIcon=quendril\n", "\nTerminal=false\n"}) {
         EXPECT_NE(entry.find(line), std::string::npos) << line;
     }
     EXPECT_TRUE(fs::exists(root / "usr/bin/quendril"));
-    const std::string icon = readText(root / "usr/share/icons/hicolor/48x48/apps/quendril.png");
+    const std::string icon = readBytes(root / "usr/share/icons/hicolor/48x48/apps/quendril.png");
     ASSERT_GE(icon.size(), 24u);
     EXPECT_EQ(icon.substr(0, 8), "\x89PNG\r\n\x1a\n");
     // Width and height in the PNG header match the folder the icon is in.
@@ -204,3 +172,4 @@ TEST_F(InstalledPackage, DesktopEntryStartsTheProgramWithItsIcon) {
 }
 
 }  // namespace
+}  // namespace quendril::test
