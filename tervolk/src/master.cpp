@@ -204,7 +204,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         auto deadline =
             link.answerDeadline(kAckLen) + (link.lineIdleAt() - windowStart) / 8 + budget.retrySpacing();
         do {
-            g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort});
+            g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort, FrameType::Reject});
         } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
@@ -212,6 +212,9 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         if (g == Got::Frame) budget.heard();
         if (g == Got::Timeout || !decodeAck(f.payload, ack)) {
             if (g == Got::Frame && f.type == FrameType::Abort) return failed(status, TVK_ES_TRANSFER | reader.status());
+            // The box has no job any more (it gave it up).
+            if (g == Got::Frame && f.type == FrameType::Reject)
+                return failed(status, TVK_ES_PROTOCOL | TVK_ES_TRANSFER | reader.status(), TVK_EPROTO);
             needWindow = false;
             if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT | reader.status(), TVK_ETIMEOUT);
             continue;

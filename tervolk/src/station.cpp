@@ -114,7 +114,7 @@ Got BoxStation::handle(Link& link, const Frame& f) {
     }
     case FrameType::Data:
     case FrameType::Frag:
-        if (!receiver_) return Got::Frame;
+        if (!receiver_) return f.pf ? answer(link, FrameType::Reject) : Got::Frame;
         if (f.type == FrameType::Data) receiver_->onData(f);
         else receiver_->onFrag(f);
         if (receiver_->complete() && !reported_) {

@@ -113,17 +113,20 @@ bool WindowSender::applyAck(const AckInfo& a) {
 void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
     double observed = double(lost) / double(bytes);
     errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
-    if (lost == 0) {
+    if (errEstimate_ == 0) {
+        // No error seen yet: grow as fast as the line allows.
         frameSize_ = std::min(frameSize_ * 2, kFrameMax);
         windowBytes_ = std::min(windowBytes_ * 2, kWindowBytesMax);
         return;
     }
     // Frame length with the best yield for the error rate seen:
-    // L / (L + h) * (1 - p)^L peaks near sqrt(h / p).
-    double best = std::sqrt(kFrameOverhead / std::max(errEstimate_, 1e-9));
+    // L / (L + h) * (1 - p)^L peaks near sqrt(h / p). Clean windows halve
+    // the estimate, so frames grow back by a factor of about 1.4 each.
+    double best = std::sqrt(kFrameOverhead / errEstimate_);
     frameSize_ = std::clamp(size_t(best), kFrameMin, kFrameMax);
+    if (lost == 0) windowBytes_ = std::min(windowBytes_ * 2, kWindowBytesMax);
     // Most of a window lost: a shorter one wastes less while the line is bad.
-    if (lost * 2 > sent) windowBytes_ = std::max(windowBytes_ / 2, frameSize_ * 4);
+    else if (lost * 2 > sent) windowBytes_ = std::max(windowBytes_ / 2, frameSize_ * 4);
 }
 
 void WindowReceiver::onData(const Frame& f) { store(f.seq, f.payload); }
