@@ -403,3 +403,23 @@ TEST_F(LineTest, LateAndSlowTerminalsAsTheTimersAllow) {
     EXPECT_EQ(tvk_polling(&mode, 16), TVK_ESTOPPED);
     EXPECT_LT(Clock::now() - t0, 200ms);
 }
+
+TEST_F(LineTest, HtsimCountsWhatItDidAndExitsWhenDone) {
+    fs::create_directories("ht1");
+    fs::create_directories("in");
+    writeRandomFile("ht1/a.bin", 100, 13);
+    writeRandomFile("ht1/b.bin", 200, 14);
+    start("box 1 id=HT0001\njob 1 send " + work.str() + "/ht1\n", fastLine(), {"--exit-when-done"});
+    tvk_comminfo c{};
+    openAndReadFirst(c);
+    char inDir[] = "in";
+    ASSERT_EQ(tvk_filerecv(inDir, &c), TVK_OK);
+    tvk_comminfo blank{};
+    EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK);
+    auto rc = rig->htsim().wait(3000ms);
+    ASSERT_TRUE(rc.has_value()) << "htsim is still running";
+    EXPECT_EQ(*rc, 0);
+    EXPECT_NE(log().find("box 1 HT0001: jobs ok 1 failed 0; sent 2 files 300 bytes; received 0 files 0 bytes"),
+              std::string::npos)
+        << log();
+}
