@@ -109,14 +109,19 @@ void BatchReader::fill(std::vector<uint8_t>& payload, size_t limit) {
             }
         }
         if (curDone_ < curSize_) {
-            size_t room = limit > payload.size() + 4 ? limit - payload.size() - 4 : 0;
+            // Data that fills the frame goes without a length.
+            size_t room = limit > payload.size() + 1 ? limit - payload.size() - 1 : 0;
             if (room == 0) return;
-            size_t want = size_t(std::min<uint64_t>(room, curSize_ - curDone_));
+            uint64_t left = curSize_ - curDone_;
             size_t at = payload.size();
-            payload.push_back(kChunkData);
-            std::vector<uint8_t> len;
-            putVarint(len, want);
-            payload.insert(payload.end(), len.begin(), len.end());
+            size_t want = room;
+            if (left >= room) {
+                payload.push_back(kChunkRest);
+            } else {
+                want = size_t(left);
+                payload.push_back(kChunkData);
+                putVarint(payload, want);
+            }
             size_t dataAt = payload.size();
             payload.resize(dataAt + want);
             size_t got = std::fread(payload.data() + dataAt, 1, want, cur_);
@@ -248,6 +253,11 @@ void BatchWriter::consume(const uint8_t* p, size_t n) {
             if (!getVarint(p, n, pos, a) || a == 0 || a > n - pos) break;
             writeData(p + pos, size_t(a));
             pos += size_t(a);
+            continue;
+        case kChunkRest:
+            if (pos == n) break;
+            writeData(p + pos, n - pos);
+            pos = n;
             continue;
         case kChunkEof:
             if (n - pos < 4) break;

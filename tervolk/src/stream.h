@@ -7,6 +7,8 @@
 //   0x03 EOF    CRC-32C of the whole file, 4 bytes little-endian
 //   0x04 END    the batch is over
 //   0x05 CANCEL the current file could not be read to its end
+//   0x06 REST   data up to the end of the frame (no length: saves the
+//               varint in every full frame)
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,14 @@
 
 namespace tvk {
 
-enum ChunkType : uint8_t { kChunkFile = 1, kChunkData = 2, kChunkEof = 3, kChunkEnd = 4, kChunkCancel = 5 };
+enum ChunkType : uint8_t {
+    kChunkFile = 1,
+    kChunkData = 2,
+    kChunkEof = 3,
+    kChunkEnd = 4,
+    kChunkCancel = 5,
+    kChunkRest = 6,
+};
 
 inline constexpr size_t kMaxNameLen = 255;
 

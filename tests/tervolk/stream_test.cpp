@@ -124,6 +124,12 @@ TEST(BatchWriter, GarbageChunksAndAnInterruptedFileLeaveNothing) {
     }
     {
         BatchWriter w(".", nullptr);
+        std::vector<uint8_t> emptyRest{kChunkFile, 1, 'r', 4, kChunkRest};
+        w.consume(emptyRest.data(), emptyRest.size());
+        EXPECT_TRUE(w.status() & TVK_ES_PROTOCOL) << "data to the end of the frame, but none";
+    }
+    {
+        BatchWriter w(".", nullptr);
         std::vector<uint8_t> start{kChunkFile, 3, 'd', 'e', 'f', 10, kChunkData, 2, 'x', 'y'};
         w.consume(start.data(), start.size());
     }  // the job ends before the file does
