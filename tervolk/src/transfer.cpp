@@ -17,7 +17,8 @@ constexpr double kFrameOverhead = 11.0;
 std::vector<uint8_t> encodeAck(const AckInfo& a) {
     std::vector<uint8_t> p;
     putLe(p, a.cum, 2);
-    putLe(p, a.bits, 8);
+    putLe(p, a.bits[0], 8);
+    putLe(p, a.bits[1], 8);
     p.push_back(a.flags);
     return p;
 }
@@ -25,8 +26,9 @@ std::vector<uint8_t> encodeAck(const AckInfo& a) {
 bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a) {
     if (p.size() != kAckLen) return false;
     a.cum = uint16_t(getLe(p.data(), 2));
-    a.bits = getLe(p.data() + 2, 8);
-    a.flags = p[10];
+    a.bits[0] = getLe(p.data() + 2, 8);
+    a.bits[1] = getLe(p.data() + 10, 8);
+    a.flags = p[18];
     return true;
 }
 
@@ -91,7 +93,7 @@ bool WindowSender::applyAck(const AckInfo& a) {
         bool got = i < ahead;
         if (!got) {
             uint16_t d = uint16_t(o.seq - a.cum);
-            got = d >= 1 && d <= 64 && ((a.bits >> (d - 1)) & 1);
+            got = d >= 1 && a.has(size_t(d - 1));
         }
         if (got && !o.acked) {
             o.acked = true;
@@ -182,7 +184,7 @@ AckInfo WindowReceiver::ack() const {
     AckInfo a;
     a.cum = cum_;
     for (uint16_t d = 1; d < kWindowMax; ++d)
-        if (slots_[uint16_t(cum_ + d) % kWindowMax]) a.bits |= uint64_t(1) << (d - 1);
+        if (slots_[uint16_t(cum_ + d) % kWindowMax]) a.set(size_t(d - 1));
     if (complete()) a.flags |= kAckComplete;
     return a;
 }

@@ -15,22 +15,24 @@
 
 namespace tvk {
 
-inline constexpr size_t kWindowMax = 64;
+inline constexpr size_t kWindowMax = 128;
 inline constexpr size_t kFrameMin = 64;
 inline constexpr size_t kFrameMax = 4096;
 inline constexpr size_t kWindowBytesMax = 64 * 1024;
 
-// cum: the first sequence number not yet received; bits: bit i set when
-// cum + 1 + i has been received. Flags: kAckComplete when the batch is
-// complete, kAckFailed when the receiver gave the job up.
+// cum: the first sequence number not yet received; bit i of the bitmap is
+// set when cum + 1 + i has been received. Flags: kAckComplete when the
+// batch is complete, kAckFailed when the receiver gave the job up.
 struct AckInfo {
     uint16_t cum = 0;
-    uint64_t bits = 0;
+    std::array<uint64_t, 2> bits{};
     uint8_t flags = 0;
+    bool has(size_t i) const { return i < 128 && ((bits[i / 64] >> (i % 64)) & 1); }
+    void set(size_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
 };
 inline constexpr uint8_t kAckComplete = 1;
 inline constexpr uint8_t kAckFailed = 2;
-inline constexpr size_t kAckLen = 11;
+inline constexpr size_t kAckLen = 19;
 
 std::vector<uint8_t> encodeAck(const AckInfo& a);
 bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a);

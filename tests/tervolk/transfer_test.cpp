@@ -211,14 +211,16 @@ TEST(Transfer, FrameSizeFollowsTheErrorRateAndLostFramesComeBackInPieces) {
     // Only the last frame of the second window arrived.
     AckInfo most;
     most.cum = all.cum;
-    most.bits = uint64_t(1) << (sent2 - 2);
+    most.set(sent2 - 2);
     EXPECT_TRUE(tx.applyAck(most));
     EXPECT_LT(tx.frameSize(), first / 2) << "a bad window shrinks them";
     EXPECT_GE(tx.frameSize(), kFrameMin);
     ASSERT_EQ(tx.sendWindow(link, noInterrupt), Got::Frame);
     EXPECT_GT(link.framesSent - sent1 - sent2, 2 * (sent2 - 1)) << "the lost frames were resent in pieces";
     EXPECT_EQ(tx.stats().framesResent, sent2 - 1);
-    EXPECT_FALSE(tx.applyAck(AckInfo{uint16_t(all.cum + 200), 0, 0})) << "an acknowledgement from nowhere is ignored";
+    AckInfo nowhere;
+    nowhere.cum = uint16_t(all.cum + 200);
+    EXPECT_FALSE(tx.applyAck(nowhere)) << "an acknowledgement from nowhere is ignored";
 }
 
 TEST(Transfer, HighBitErrorRateStillDeliversIntactFiles) {
