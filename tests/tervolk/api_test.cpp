@@ -404,22 +404,28 @@ TEST_F(LineTest, LateAndSlowTerminalsAsTheTimersAllow) {
     EXPECT_LT(Clock::now() - t0, 200ms);
 }
 
-TEST_F(LineTest, HtsimCountsWhatItDidAndExitsWhenDone) {
+TEST_F(LineTest, HtsimRepeatsJobsCountsThemAndExitsWhenDone) {
     fs::create_directories("ht1");
     fs::create_directories("in");
     writeRandomFile("ht1/a.bin", 100, 13);
     writeRandomFile("ht1/b.bin", 200, 14);
-    start("box 1 id=HT0001\njob 1 send " + work.str() + "/ht1\n", fastLine(), {"--exit-when-done"});
+    start("box 1 id=HT0001\njob 1 send " + work.str() + "/ht1 repeat=2\n", fastLine(), {"--exit-when-done"});
     tvk_comminfo c{};
     openAndReadFirst(c);
     char inDir[] = "in";
-    ASSERT_EQ(tvk_filerecv(inDir, &c), TVK_OK);
     tvk_comminfo blank{};
-    EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK);
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass > 0) {
+            ASSERT_EQ(pollUntilFound(1), 1) << "the repeated job is asked for again";
+            ASSERT_EQ(tvk_getcinffirst(&c), TVK_OK);
+        }
+        ASSERT_EQ(tvk_filerecv(inDir, &c), TVK_OK);
+        EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK);
+    }
     auto rc = rig->htsim().wait(3000ms);
     ASSERT_TRUE(rc.has_value()) << "htsim is still running";
     EXPECT_EQ(*rc, 0);
-    EXPECT_NE(log().find("box 1 HT0001: jobs ok 1 failed 0; sent 2 files 300 bytes; received 0 files 0 bytes"),
+    EXPECT_NE(log().find("box 1 HT0001: jobs ok 2 failed 0; sent 4 files 600 bytes; received 0 files 0 bytes"),
               std::string::npos)
         << log();
 }
