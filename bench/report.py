@@ -92,7 +92,7 @@ def plot(rows, png):
     clean = [r for r in rows if r["case"].startswith("clean-") and r["status"] == "ok"]
     series = {}
     for r in clean:
-        key = f"{r['protocol']} {r['direction']}" if r["protocol"] == OURS else r["protocol"]
+        key = series_name(r)
         series.setdefault(key, []).append((int(r["baud"]), 100 * float(r["efficiency"])))
     if not series:
         return False
@@ -117,10 +117,49 @@ def plot(rows, png):
     return True
 
 
+def series_name(row):
+    return f"{row['protocol']} {row['direction']}" if row["protocol"] == OURS else row["protocol"]
+
+
+def cases_plot(rows, png):
+    """Efficiency of every protocol in every case, as grouped bars (0: failed or cannot)."""
+    cases, names = [], []
+    eff = {}
+    for r in rows:
+        if r["case"] not in cases:
+            cases.append(r["case"])
+        name = series_name(r)
+        if name not in names:
+            names.append(name)
+        eff[(r["case"], name)] = 100 * float(r["efficiency"]) if r["status"] == "ok" else 0.0
+    if not cases:
+        return False
+    with tempfile.TemporaryDirectory() as tmp:
+        data = os.path.join(tmp, "cases.dat")
+        with open(data, "w") as f:
+            f.write("case " + " ".join(f'"{n}"' for n in names) + "\n")
+            for c in cases:
+                f.write(f'"{c}" ' + " ".join(f"{eff.get((c, n), 0.0):.2f}" for n in names) + "\n")
+        columns = ", ".join(f"'' using {i + 2}:xtic(1) title columnheader" for i in range(len(names)))
+        script = "\n".join([
+            "set terminal pngcairo size 1100,560",
+            f"set output '{png}'",
+            "set title 'Line efficiency by case (0: failed, did not finish or cannot)'",
+            "set style data histograms", "set style histogram clustered gap 1",
+            "set style fill solid 0.8 border -1", "set boxwidth 0.9",
+            "set ylabel 'efficiency, %'", "set yrange [0:105]", "set grid ytics",
+            "set xtics rotate by -25", "set key outside right top",
+            f"plot '{data}' " + columns.lstrip("''"),
+        ])
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+    return True
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--out", required=True)
     ap.add_argument("--plot", required=True)
+    ap.add_argument("--cases-plot")
     ap.add_argument("--note", default="")
     ap.add_argument("csv", nargs="+")
     args = ap.parse_args()
@@ -137,6 +176,8 @@ def main():
     have_plot = plot(rows, args.plot)
     if have_plot:
         md += [f"![Efficiency against line speed]({os.path.basename(args.plot)})", ""]
+    if args.cases_plot and cases_plot(rows, args.cases_plot):
+        md += [f"![Efficiency by case]({os.path.basename(args.cases_plot)})", ""]
     seen = []
     for r in rows:
         if r["case"] not in seen:
