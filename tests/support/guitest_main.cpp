@@ -1,4 +1,5 @@
-// Dialog tests run on the offscreen platform; no display is needed.
+// Window tests run on the offscreen platform; test discovery runs the test
+// binary outside ctest's environment, so the platform is set here.
 #include <QApplication>
 #include <gtest/gtest.h>
 
