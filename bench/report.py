@@ -170,6 +170,18 @@ def main():
           "character rate being baud / bits per character. Elapsed times are for information only.",
           "", "Each transfer is timed from the sender's start (the receiver is already waiting) until "
           "the first side ends successfully; the received files are then compared with the originals.",
+          "",
+          "- Run: `scripts/bench` (about an hour), or `scripts/bench --quick` for a smoke check. It installs "
+          "lrzsz, ckermit and gnuplot from Debian; the test suite never runs it.",
+          "- quendril: the library (tvk_ C API, program defaults lineParamA 50 ms, lineParamB 3000 ms, "
+          "lineParamC 3) on side a, `htsim` with one terminal on side b; ht->pc is a receive job, pc->ht a transmit.",
+          "- Peers, sender on side a and receiver on side b over stdin/stdout: ZMODEM `sz -b` / `rz -b -y`, "
+          "YMODEM `sb -k` / `rb -b -y`, XMODEM-1K `sx -k` / `rx -b -c`, C-Kermit with a 30-packet window and "
+          "4000-byte packets (even parity on the 7-bit line, which turns on 8th-bit prefixing).",
+          "- On a pseudo-terminal a message written just before a program exits is often flushed away; when one "
+          "side has ended successfully and the other still waits for such a closing message 1.5 s later, the "
+          "transfer counts as ended when the first side ended (noted in the table).",
+          "- bits flipped: lineemu's count of data bits it flipped, both ways.",
           ""]
     if args.note:
         md += [args.note, ""]
