@@ -38,7 +38,7 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
     std::vector<uint8_t> body;
     body.reserve(kHeaderLen + f.payload.size() + kCrcLen);
     body.push_back(f.addr);
-    body.push_back(uint8_t(uint8_t(f.type) | (f.pf ? 0x80 : 0)));
+    body.push_back(uint8_t(uint8_t(f.type) | (f.pf ? 0x80 : 0) | (f.fromBox ? 0x40 : 0)));
     putLe(body, f.seq, 2);
     body.insert(body.end(), f.payload.begin(), f.payload.end());
     putLe(body, crc32c(body.data(), body.size()), 4);
@@ -108,8 +108,9 @@ void FrameDecoder::finish(std::vector<Frame>& frames) {
     }
     Frame f;
     f.addr = b[0];
-    f.type = FrameType(b[1] & 0x7F);
+    f.type = FrameType(b[1] & 0x3F);
     f.pf = (b[1] & 0x80) != 0;
+    f.fromBox = (b[1] & 0x40) != 0;
     f.seq = uint16_t(getLe(b + 2, 2));
     f.payload.assign(b + kHeaderLen, b + len - kCrcLen);
     frames.push_back(std::move(f));

@@ -34,6 +34,7 @@ struct Frame {
     uint8_t addr = 0;  // I/O box 1..16
     FrameType type = FrameType::Poll;
     bool pf = false;   // poll bit from the master, final bit from a box
+    bool fromBox = false;  // sent by a box (an echoing line returns a station's own frames)
     uint16_t seq = 0;
     std::vector<uint8_t> payload;
 };

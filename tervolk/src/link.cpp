@@ -60,8 +60,10 @@ Got Link::send(const Frame& f, bool evenWhenStopping) {
     out_.clear();
     // After a silence, a leading delimiter ends any garbage on the line.
     if (busyUntil_ < Clock::now()) out_.push_back(0);
-    encodeFrame(f, t_.sevenBits, out_);
-    note(">", f);
+    Frame marked = f;
+    marked.fromBox = boxSide_;
+    encodeFrame(marked, t_.sevenBits, out_);
+    note(">", marked);
     ++framesSent;
     size_t done = 0;
     while (done < out_.size()) {
@@ -128,11 +130,14 @@ bool Link::readAvailable() {
 
 bool Link::poll(Frame& f) {
     readAvailable();
-    if (readyAt_ >= ready_.size()) return false;
-    f = std::move(ready_[readyAt_++]);
-    ++framesReceived;
-    note("<", f);
-    return true;
+    while (readyAt_ < ready_.size()) {
+        f = std::move(ready_[readyAt_++]);
+        if (f.fromBox == boxSide_) continue;  // our own side's frame, echoed
+        ++framesReceived;
+        note("<", f);
+        return true;
+    }
+    return false;
 }
 
 Got Link::receive(Frame& f, Clock::time_point deadline) {

@@ -39,6 +39,10 @@ public:
     Link(Port& port, const LineTimers& timers);
 
     void setHooks(Hooks* h) { hooks_ = h; }
+    // A box's link marks its frames as a box's and ignores other boxes'
+    // frames; the master's does the reverse (so an echo is never taken for
+    // the peer's answer).
+    void setBoxSide(bool box) { boxSide_ = box; }
     void setDebug(bool on, const char* who) { debug_ = on; who_ = who; }
     const LineTimers& timers() const { return t_; }
 
@@ -90,6 +94,7 @@ private:
     const char* who_ = "tvk";
     size_t overlongSeen_ = 0;
     bool fatal_ = false;
+    bool boxSide_ = false;
 };
 
 }  // namespace tvk

@@ -51,6 +51,7 @@ void Channel::put(int to, const uint8_t* p, size_t n) {
     std::lock_guard<std::mutex> l(m_);
     std::uniform_real_distribution<double> u(0, 1);
     std::vector<uint8_t> bytes(p, p + n);
+    if (faults_.echo) q_[1 - to].insert(q_[1 - to].end(), p, p + n);
     if (faults_.bitErrorRate > 0) {
         for (auto& c : bytes)
             for (int bit = 0; bit < 8; ++bit)

@@ -22,6 +22,7 @@ struct Faults {
     double truncRate = 0;     // a write loses its tail
     uint64_t cutAfter = 0;    // from this many characters on (0: never) nothing arrives
     int dropFirst = 0;        // the first writes of either side are lost
+    bool echo = false;        // every write also comes back to its writer
 };
 
 class Channel {

@@ -116,6 +116,7 @@ TEST(Frames, RoundTripOnBothLineWidthsAndSplitFeeds) {
             f.addr = uint8_t(1 + len % 16);
             f.type = FrameType::Data;
             f.pf = len % 2 == 0;
+            f.fromBox = len % 3 == 0;
             f.seq = uint16_t(len * 7);
             f.payload = randomBytes(len, uint32_t(len));
             encodeFrame(f, seven, line);
@@ -133,6 +134,7 @@ TEST(Frames, RoundTripOnBothLineWidthsAndSplitFeeds) {
             EXPECT_EQ(got[i].addr, sent[i].addr);
             EXPECT_EQ(got[i].type, sent[i].type);
             EXPECT_EQ(got[i].pf, sent[i].pf);
+            EXPECT_EQ(got[i].fromBox, sent[i].fromBox);
             EXPECT_EQ(got[i].seq, sent[i].seq);
             EXPECT_EQ(got[i].payload, sent[i].payload);
         }

@@ -60,6 +60,7 @@ public:
 class BoxThread {
 public:
     BoxThread(Port& port, Terminal& t) : link_(port, fastTimers()), station_(1, t) {
+        link_.setBoxSide(true);
         thread_ = std::thread([this] {
             Frame f;
             while (!quit_) {
@@ -116,6 +117,7 @@ const FaultCase kFaultCases[] = {
     {"clean", {}},
     {"first request lost", {0, 0, 0, 0, 0, 0, 1}},
     {"first answer lost too", {0, 0, 0, 0, 0, 0, 2}},
+    {"echoing line", {0, 0, 0, 0, 0, 0, 0, true}},
     {"bit errors", {2e-5, 0, 0, 0, 0, 0}},
     {"dropped frames", {0, 0.05, 0, 0, 0, 0}},
     {"duplicated frames", {0, 0, 0.1, 0, 0, 0}},

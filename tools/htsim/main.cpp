@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
     timers.sevenBits = fleet->serial.sevenBits;
     timers.bitsPerChar = unsigned(1 + (timers.sevenBits ? 7 : 8) + (fleet->serial.parity ? 1 : 0) + fleet->serial.stopBits);
     tvk::Link link(port, timers);
+    link.setBoxSide(true);
     SignalHooks hooks;
     link.setHooks(&hooks);
     const char* dbg = std::getenv("TVK_DEBUG");
