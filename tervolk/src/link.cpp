@@ -46,6 +46,10 @@ void Link::note(const char* dir, const Frame& f) const {
     std::fprintf(stderr, "%s %10.1f %s %s\n", who_, ms, dir, describeFrame(f).c_str());
 }
 
+void Link::report(const std::string& text) const {
+    if (debug_) std::fprintf(stderr, "%s %s\n", who_, text.c_str());
+}
+
 void Link::pumpIfDue() {
     auto now = Clock::now();
     if (hooks_ && now - lastPump_ >= kSlice) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 #include "frame.h"
@@ -66,6 +67,9 @@ public:
     // outstanding, the answer's own line time, lineParamA and a margin.
     Clock::time_point answerDeadline(size_t answerPayload) const;
     Clock::time_point lastInputAt() const { return lastInput_; }
+
+    // A line of text on the debug output.
+    void report(const std::string& text) const;
 
     // TVK_ES_* conditions met since the last call.
     uint32_t takeStatus();

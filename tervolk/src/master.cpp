@@ -99,6 +99,7 @@ BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
 int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status) {
     BatchWriter writer(dir, progress);
     WindowReceiver rx(writer);
+    const size_t damagedBefore = link.badFrames();
     RetryBudget budget(link);
     // Each request carries a new token so that the box can tell a repeated
     // request (answered again) from a duplicate on the line (ignored).
@@ -150,6 +151,10 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         }
         if (done) {
             if (!rx.complete()) return failed(status, TVK_ES_PROTOCOL | writer.status(), TVK_EPROTO);
+            link.report("received " + std::to_string(writer.filesStored()) + " files, " +
+                        std::to_string(link.badFrames() - damagedBefore) + " damaged frames, " +
+                        std::to_string(rx.duplicates) +
+                        " duplicates");
             status |= writer.status();
             return writer.filesFailed() == 0 && !(writer.status() & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)) ? TVK_OK
                                                                                                     : TVK_EFAIL;
@@ -223,6 +228,9 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         if (tx.applyAck(ack)) budget.progress();
         else if (!budget.miss()) return failed(status, TVK_ES_TRANSFER | reader.status());
         if (tx.finished()) {
+            link.report("sent " + std::to_string(reader.filesSent()) + " files in " +
+                        std::to_string(tx.stats().windows) + " windows, " + std::to_string(tx.stats().framesSent) +
+                        " frames, " + std::to_string(tx.stats().framesResent) + " resent");
             status |= reader.status();
             return reader.status() ? TVK_EFAIL : TVK_OK;
         }

@@ -15,13 +15,18 @@ uint64_t BoxStation::jobBytes() const {
 void BoxStation::endJob(bool ok) {
     if (inJob() && !reported_) {
         size_t files = reader_ ? reader_->filesSent() : writer_->filesStored();
-        terminal_.jobEnded(ok, files, jobBytes());
+        reportEnd(ok, files, jobBytes());
     }
     sender_.reset();
     reader_.reset();
     receiver_.reset();
     writer_.reset();
     reported_ = false;
+}
+
+void BoxStation::reportEnd(bool ok, size_t files, uint64_t bytes) {
+    terminal_.jobEnded(ok, files, bytes);
+    if (sender_) terminal_.framesResent(sender_->stats().framesResent);
 }
 
 void BoxStation::checkWatchdog(const Link& link) {
@@ -46,7 +51,7 @@ Got BoxStation::answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<
 Got BoxStation::sendNext(Link& link) {
     if (sender_->finished()) {
         if (!reported_) {
-            terminal_.jobEnded(reader_->status() == 0, reader_->filesSent(), reader_->bytesRead());
+            reportEnd(reader_->status() == 0, reader_->filesSent(), reader_->bytesRead());
             reported_ = true;
         }
         return answer(link, FrameType::Done);
@@ -118,7 +123,7 @@ Got BoxStation::handle(Link& link, const Frame& f) {
         if (f.type == FrameType::Data) receiver_->onData(f);
         else receiver_->onFrag(f);
         if (receiver_->complete() && !reported_) {
-            terminal_.jobEnded(writer_->filesFailed() == 0 && writer_->status() == 0, writer_->filesStored(),
+            reportEnd(writer_->filesFailed() == 0 && writer_->status() == 0, writer_->filesStored(),
                                writer_->bytesStored());
             reported_ = true;
         }

@@ -27,6 +27,8 @@ public:
     virtual std::optional<std::string> receiveDir(const StartJob& job) = 0;
     // The job ended: intact and complete, or not.
     virtual void jobEnded(bool ok, size_t files, uint64_t bytes) = 0;
+    // Frames the box had to send again in the job that just ended.
+    virtual void framesResent(size_t count) { (void)count; }
     virtual void released() {}
     // False once the terminal has gone from the line (it hears nothing).
     virtual bool present(uint64_t jobBytes) {
@@ -56,6 +58,7 @@ private:
     Got sendNext(Link& link);
     uint64_t jobBytes() const;
     void endJob(bool ok);
+    void reportEnd(bool ok, size_t files, uint64_t bytes);
 
     uint8_t addr_;
     Terminal& terminal_;

@@ -100,10 +100,12 @@ void SimTerminal::advance() {
 std::string SimTerminal::summary() const {
     char line[256];
     std::snprintf(line, sizeof line,
-                  "box %d %s: jobs ok %zu failed %zu; sent %zu files %llu bytes; received %zu files %llu bytes%s",
+                  "box %d %s: jobs ok %zu failed %zu; sent %zu files %llu bytes; received %zu files %llu bytes; "
+                  "resent %zu frames%s",
                   desc_.box, desc_.id.empty() ? "(empty)" : desc_.id.c_str(), counters_.jobsOk, counters_.jobsFailed,
                   counters_.filesSent, static_cast<unsigned long long>(counters_.bytesSent), counters_.filesReceived,
-                  static_cast<unsigned long long>(counters_.bytesReceived), vanished_ ? "; vanished" : "");
+                  static_cast<unsigned long long>(counters_.bytesReceived), counters_.framesResent,
+                  vanished_ ? "; vanished" : "");
     return line;
 }
 

@@ -12,6 +12,7 @@ struct Counters {
     size_t jobsOk = 0, jobsFailed = 0;
     size_t filesSent = 0, filesReceived = 0;
     uint64_t bytesSent = 0, bytesReceived = 0;
+    size_t framesResent = 0;
 };
 
 class SimTerminal final : public tvk::Terminal {
@@ -22,6 +23,7 @@ public:
     std::optional<std::vector<tvk::SourceFile>> filesToSend() override;
     std::optional<std::string> receiveDir(const tvk::StartJob& job) override;
     void jobEnded(bool ok, size_t files, uint64_t bytes) override;
+    void framesResent(size_t count) override { counters_.framesResent += count; }
     void released() override;
     bool present(uint64_t jobBytes) override;
 
