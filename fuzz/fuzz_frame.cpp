@@ -15,7 +15,8 @@ using fuzzline::require;
 namespace {
 
 bool sameFrame(const tvk::Frame& a, const tvk::Frame& b) {
-    return a.addr == b.addr && a.type == b.type && a.pf == b.pf && a.seq == b.seq && a.payload == b.payload;
+    return a.addr == b.addr && a.type == b.type && a.pf == b.pf && a.fromBox == b.fromBox && a.seq == b.seq &&
+           a.payload == b.payload;
 }
 
 std::vector<tvk::Frame> decodeInPieces(const uint8_t* p, size_t n, bool seven, size_t piece) {
@@ -43,8 +44,9 @@ void checkDecodedFrames(const uint8_t* p, size_t n, bool seven, size_t piece) {
 void checkBuiltFrame(const uint8_t* p, size_t n, bool seven, size_t piece) {
     tvk::Frame f;
     f.addr = n ? p[0] : 0;
-    f.type = tvk::FrameType(n > 1 ? p[1] & 0x7F : 1);
+    f.type = tvk::FrameType(n > 1 ? p[1] & 0x3F : 1);
     f.pf = n > 1 && (p[1] & 0x80);
+    f.fromBox = n > 1 && (p[1] & 0x40);
     f.seq = uint16_t(n > 3 ? p[2] | p[3] << 8 : 0);
     f.payload.assign(p, p + std::min(n, tvk::kMaxPayload));
     std::vector<uint8_t> line;

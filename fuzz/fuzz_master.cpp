@@ -53,15 +53,15 @@ private:
     std::deque<uint8_t> pending_;
 };
 
-// Timers short enough that a silent box costs microseconds, with room for
-// a few retries. Against the endless peer lineParamA is long enough that
-// only a stall of the machine, never the peer, makes a wait run out.
+// Timers short enough that a silent box costs a millisecond or two, with
+// room for a few retries. Against the endless peer lineParamA is long
+// enough that only a stall of the machine, never the peer, ends a wait.
 tvk::LineTimers timers(bool seven) {
     tvk::LineTimers t;
     t.bitsPerSecond = 100000000;
     t.sevenBits = seven;
     t.responseMs = kEndlessPeer ? 100 : 0;
-    t.progressMs = kEndlessPeer ? 200 : 1000;
+    t.progressMs = kEndlessPeer ? 200 : 3;
     t.retries = kEndlessPeer ? 1 : 2;
     return t;
 }
@@ -106,7 +106,7 @@ void runJob(uint8_t mode, tvk::Link& link, const fuzzline::Jail& jail) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzzline::runInJail(data, size, 0x80, [](uint8_t mode, bool seven, const auto& records, const auto& jail) {
-        ScriptPort port(fuzzline::lineTurns(records, seven));
+        ScriptPort port(fuzzline::lineTurns(records, seven, true));
         tvk::Link link(port, timers(seven));
         const auto start = std::chrono::steady_clock::now();
         runJob(uint8_t(mode & 0x7F), link, jail);

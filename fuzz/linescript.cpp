@@ -11,6 +11,7 @@ std::vector<Record> parseScript(const uint8_t* data, size_t size) {
         const uint8_t* h = data + pos;
         Record r;
         r.newTurn = (h[0] & 0x40) != 0;
+        r.echo = (h[0] & 0x20) != 0;
         const uint8_t type = h[0] & 0x1F;
         const size_t len = std::min<size_t>(size_t(h[4]) | size_t(h[5]) << 8, size - pos - 6);
         const uint8_t* payload = h + 6;
@@ -30,18 +31,23 @@ std::vector<Record> parseScript(const uint8_t* data, size_t size) {
     return records;
 }
 
-std::vector<std::vector<uint8_t>> lineTurns(const std::vector<Record>& records, bool sevenBits) {
+std::vector<std::vector<uint8_t>> lineTurns(const std::vector<Record>& records, bool sevenBits, bool fromBox) {
     std::vector<std::vector<uint8_t>> turns(1);
     for (const Record& r : records) {
         if (r.newTurn) turns.emplace_back();
-        if (r.raw) turns.back().insert(turns.back().end(), r.rawBytes.begin(), r.rawBytes.end());
-        else tvk::encodeFrame(r.frame, sevenBits, turns.back());
+        if (r.raw) {
+            turns.back().insert(turns.back().end(), r.rawBytes.begin(), r.rawBytes.end());
+            continue;
+        }
+        tvk::Frame f = r.frame;
+        f.fromBox = fromBox != r.echo;
+        tvk::encodeFrame(f, sevenBits, turns.back());
     }
     return turns;
 }
 
-void appendRecord(std::vector<uint8_t>& out, const tvk::Frame& f, bool newTurn) {
-    out.push_back(uint8_t(uint8_t(f.type) | (f.pf ? 0x80 : 0) | (newTurn ? 0x40 : 0)));
+void appendRecord(std::vector<uint8_t>& out, const tvk::Frame& f, bool newTurn, bool echo) {
+    out.push_back(uint8_t(uint8_t(f.type) | (f.pf ? 0x80 : 0) | (newTurn ? 0x40 : 0) | (echo ? 0x20 : 0)));
     out.push_back(f.addr == 1 ? 0 : uint8_t(f.addr | 0x80));
     out.push_back(uint8_t(f.seq));
     out.push_back(uint8_t(f.seq >> 8));

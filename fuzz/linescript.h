@@ -3,8 +3,9 @@
 //
 // A script is a run of records:
 //   byte 0     bit 7 P/F, bit 6 starts a new turn (held back until the
-//              other side writes again), bits 0-4 frame type; type 31 is
-//              raw line characters instead of a frame
+//              other side writes again), bit 5 an echo (the frame claims
+//              to come from the side that receives it), bits 0-4 frame
+//              type; type 31 is raw line characters instead of a frame
 //   byte 1     box address; values below 0x80 mean box 1
 //   bytes 2-3  sequence number, little-endian
 //   bytes 4-5  payload length, little-endian, cut to what is left
@@ -24,6 +25,7 @@ inline constexpr uint8_t kRawType = 31;
 struct Record {
     bool newTurn = false;
     bool raw = false;
+    bool echo = false;
     tvk::Frame frame;
     std::vector<uint8_t> rawBytes;
 };
@@ -31,10 +33,11 @@ struct Record {
 // Records until the bytes run out; a record cut short is dropped.
 std::vector<Record> parseScript(const uint8_t* data, size_t size);
 
-// The line characters of each turn, frames encoded as a station would.
-std::vector<std::vector<uint8_t>> lineTurns(const std::vector<Record>& records, bool sevenBits);
+// The line characters of each turn, frames encoded as the station on the
+// other side would send them (fromBox: that station is a box).
+std::vector<std::vector<uint8_t>> lineTurns(const std::vector<Record>& records, bool sevenBits, bool fromBox);
 
 // Appends one record; the seed writer builds its sessions with it.
-void appendRecord(std::vector<uint8_t>& out, const tvk::Frame& f, bool newTurn);
+void appendRecord(std::vector<uint8_t>& out, const tvk::Frame& f, bool newTurn, bool echo = false);
 
 }  // namespace fuzzline

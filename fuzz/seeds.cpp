@@ -48,7 +48,12 @@ Bytes batch(const std::string& name, uint64_t size, const std::string& data) {
     return out;
 }
 
-Bytes ack(uint16_t cum, uint8_t flags = 0) { return tvk::encodeAck({cum, 0, flags}); }
+Bytes ack(uint16_t cum, uint8_t flags = 0) {
+    tvk::AckInfo a;
+    a.cum = cum;
+    a.flags = flags;
+    return tvk::encodeAck(a);
+}
 
 class Corpus {
 public:
@@ -118,7 +123,9 @@ void boxSeeds(Corpus& c) {
     c.addScript("fuzz_box", "lying-sizes", 0, {{frame(T::Start, 1, toBox), frame(T::Data, 0, liar)}});
 }
 
-void masterSeeds(Corpus& c, const std::string& target) {
+// endless: the last turn repeats for ever (fuzz_flood), where an answer
+// repeated to a poll is an open fault, kept under fuzz/open/ instead.
+void masterSeeds(Corpus& c, const std::string& target, bool endless) {
     c.addScript(target, "receive", 0,
                 {{frame(T::Data, 0, batch("R.DAT", 10, "0123456789"))}, {frame(T::Done, 0, {})}});
     c.addScript(target, "receive-hostile", 0,
@@ -130,14 +137,17 @@ void masterSeeds(Corpus& c, const std::string& target) {
         send.push_back({frame(T::Ack, uint16_t(n - 1), ack(n, n == 8 ? tvk::kAckComplete : 0))});
     c.addScript(target, "send", 1, send);
     c.addScript(target, "send-refused", 1, {{frame(T::Reject, 0, {})}});
-    c.addScript(target, "poll", 2, {{frame(T::Record, 0, tvk::encodeRecord({}))}});
+    if (!endless) c.addScript(target, "poll", 2, {{frame(T::Record, 1, tvk::encodeRecord({}))}});
     c.addScript(target, "release", 3, {{}, {frame(T::Ua, 0, {})}});
 }
 
 // For the endless peer: its last turn repeats for ever.
 void floodSeeds(Corpus& c) {
-    masterSeeds(c, "fuzz_flood");
-    c.addScript("fuzz_flood", "send-stale-acks", 1, {{frame(T::Ready, 0, {})}, {frame(T::Ack, 999, ack(1))}});
+    masterSeeds(c, "fuzz_flood", true);
+    // The PC's own START coming back from an echoing line, for ever.
+    Bytes echoes{0};
+    fuzzline::appendRecord(echoes, frame(T::Start, 1, tvk::encodeStart({0, 0, 0, 0})), false, true);
+    c.add("fuzz_flood", "receive-echoes", echoes);
     c.addScript("fuzz_flood", "poll-other-box", 2, {{frame(T::Idle, 0, {}, true, 2)}});
 }
 
@@ -166,7 +176,7 @@ int main(int argc, char** argv) {
     Corpus c{fs::path(argv[1])};
     frameSeeds(c);
     boxSeeds(c);
-    masterSeeds(c, "fuzz_master");
+    masterSeeds(c, "fuzz_master", false);
     floodSeeds(c);
     settingsSeeds(c);
     return 0;
