@@ -429,3 +429,18 @@ TEST_F(LineTest, HtsimRepeatsJobsCountsThemAndExitsWhenDone) {
               std::string::npos)
         << log();
 }
+
+TEST_F(LineTest, StopWhileSendingLeavesNoPartialFileAtTheTerminal) {
+    fs::create_directories("out");
+    writeRandomFile("out/big.bin", 400000, 15);
+    start("box 1 id=HT0001 dir=" + work.str() + "/ht1\njob 1 recv\n");
+    tvk_comminfo c{};
+    openAndReadFirst(c);
+    pump.stopAfter = pump.calls + 20;
+    char pattern[] = "out/*.*";
+    EXPECT_EQ(tvk_filesend(pattern, &c), TVK_ESTOPPED);
+    EXPECT_LT(Clock::now() - pump.stoppedAt, 150ms);
+    tvk_comminfo blank{};
+    EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK) << "the box heard the abort and answers the release";
+    EXPECT_TRUE(fs::is_empty("ht1/recv")) << "no file, not even a temporary one, is left at the terminal";
+}
