@@ -35,6 +35,7 @@ struct Session final : Hooks, Progress {
     uint32_t status = 0;
     std::atomic<bool> stop{false};
     bool honourStop = true;
+    bool busy = false;  // a line call is running (a callback may call in)
     int32_t hwnd = 0;
     int32_t msg = TVK_NOTIFY_MSG;
     tvk_notify_fn notifyFn = nullptr;
@@ -62,6 +63,27 @@ Session& session() {
     static Session s;
     return s;
 }
+
+// Marks a line call as running. A line call made from inside a callback of
+// another one would pull the line away under it: it is refused with
+// TVK_EBUSY and turned into a stop request instead.
+class LineCall {
+public:
+    LineCall() : s_(session()), nested_(s_.busy) { s_.busy = true; }
+    ~LineCall() {
+        if (!nested_) s_.busy = false;
+    }
+    LineCall(const LineCall&) = delete;
+    LineCall& operator=(const LineCall&) = delete;
+    bool nested() const {
+        if (nested_) s_.stop = true;
+        return nested_;
+    }
+
+private:
+    Session& s_;
+    bool nested_;
+};
 
 // A call that meets a stop request returns TVK_ESTOPPED once and clears it.
 int16_t consumeStop() {
@@ -115,14 +137,29 @@ int16_t endJob(int r) {
     return int16_t(r);
 }
 
+int16_t closeLine() {
+    Session& s = session();
+    s.stop = false;
+    if (!s.link) return TVK_ENOTOPEN;
+    // Bytes still in the driver's buffer must reach the line first.
+    s.link->drain();
+    s.link.reset();
+    s.port.close();
+    s.records.clear();
+    s.connected.clear();
+    return TVK_OK;
+}
+
 }  // namespace
 
 extern "C" {
 
 int16_t tvk_open(int32_t port, tvk_openparam* param) {
     Session& s = session();
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
     if (!param || port < 0 || port > 99 || !validParam(*param)) return TVK_EARG;
-    tvk_close();
+    closeLine();
     std::string var = "QUENDRIL_COM" + std::to_string(port);
     const char* dev = std::getenv(var.c_str());
     std::string path = dev && *dev ? dev : "/dev/ttyS" + std::to_string(port);
@@ -160,20 +197,15 @@ int16_t tvk_open(int32_t port, tvk_openparam* param) {
 }
 
 int16_t tvk_close(void) {
-    Session& s = session();
-    s.stop = false;
-    if (!s.link) return TVK_ENOTOPEN;
-    // Bytes still in the driver's buffer must reach the line first.
-    s.link->drain();
-    s.link.reset();
-    s.port.close();
-    s.records.clear();
-    s.connected.clear();
-    return TVK_OK;
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
+    return closeLine();
 }
 
 int16_t tvk_disconnect(int32_t mode, tvk_comminfo* info) {
     Session& s = session();
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
     if (!s.link) return TVK_ENOTOPEN;
     if (mode != 0 && mode != 1) return TVK_EARG;
     if (mode == 0 && (!info || info->aux2 < 1 || info->aux2 > kMaxBoxes)) return TVK_EARG;
@@ -218,6 +250,8 @@ int16_t tvk_idtblgetid(int32_t index, char* id) {
 
 int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
     Session& s = session();
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
     if (!s.link) return TVK_ENOTOPEN;
     if (!mode || boxCount < 1 || boxCount > kMaxBoxes) return TVK_EARG;
     s.status = 0;
@@ -261,6 +295,8 @@ int16_t tvk_getcinfnext(tvk_comminfo* info) {
 
 int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
     Session& s = session();
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
     uint8_t box = 0;
     int16_t r = beginJob(dir, info, box);
     if (r != TVK_OK) return r;
@@ -274,6 +310,8 @@ int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
 
 int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
     Session& s = session();
+    LineCall call;
+    if (call.nested()) return TVK_EBUSY;
     uint8_t box = 0;
     int16_t r = beginJob(pattern, info, box);
     if (r != TVK_OK) return r;

@@ -47,6 +47,8 @@ tvk_openparam lineParams(int a = 40, int b = 2000, int c = 3, bool seven = false
 struct Pump {
     int calls = 0;
     int stopAfter = -1;
+    bool callIn = false;  // the pump tries line calls of its own
+    int16_t nestedClose = 0, nestedPoll = 0;
     Clock::time_point last{};
     Clock::duration maxGap{};
     Clock::time_point stoppedAt{};
@@ -57,7 +59,13 @@ struct Pump {
         p->last = now;
         if (p->calls == p->stopAfter) {
             p->stoppedAt = now;
-            tvk_stopreq();
+            if (p->callIn) {
+                int32_t mode = 1;
+                p->nestedPoll = tvk_polling(&mode, 1);
+                p->nestedClose = tvk_close();
+            } else {
+                tvk_stopreq();
+            }
         }
     }
 };
@@ -443,4 +451,22 @@ TEST_F(LineTest, StopWhileSendingLeavesNoPartialFileAtTheTerminal) {
     tvk_comminfo blank{};
     EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK) << "the box heard the abort and answers the release";
     EXPECT_TRUE(fs::is_empty("ht1/recv")) << "no file, not even a temporary one, is left at the terminal";
+}
+
+TEST_F(LineTest, LineCallsFromInsideACallbackAreRefusedAndStopTheRunningCall) {
+    fs::create_directories("ht1");
+    fs::create_directories("in");
+    writeRandomFile("ht1/big.bin", 400000, 16);
+    start("box 1 id=HT0001\njob 1 send " + work.str() + "/ht1\n");
+    tvk_comminfo c{};
+    openAndReadFirst(c);
+    pump.callIn = true;
+    pump.stopAfter = pump.calls + 10;
+    char inDir[] = "in";
+    EXPECT_EQ(tvk_filerecv(inDir, &c), TVK_ESTOPPED);
+    EXPECT_EQ(pump.nestedPoll, TVK_EBUSY);
+    EXPECT_EQ(pump.nestedClose, TVK_EBUSY);
+    tvk_comminfo blank{};
+    EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK) << "the line is still open";
+    EXPECT_EQ(tvk_close(), TVK_OK);
 }
