@@ -96,6 +96,95 @@ BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
     return decodeRecord(f.payload, rec) ? BoxAnswer::Terminal : BoxAnswer::Silent;
 }
 
+namespace {
+
+// What one turn of a receive brought.
+enum class Turn { Window, Done, Aborted, Rejected, Stopped, Fatal };
+
+// Collects the box's answer to one request: its frames up to the one with
+// the final bit (or DONE), or until the line has been quiet for lineParamA.
+// Characters that never make a valid frame (a flood of garbage) end the
+// turn after lineParamB.
+Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budget, bool& heard) {
+    const auto turnEnds = Clock::now() + budget.retrySpacing();
+    const auto progressMs = Ms(link.timers().progressMs);
+    auto lastValid = link.lineIdleAt();
+    for (;;) {
+        auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
+        auto deadline = std::max({link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs), turnEnds});
+        Frame f;
+        Got g = link.receive(f, std::min(deadline, lastValid + progressMs));
+        if (g == Got::Timeout) {
+            bool arriving = link.lastInputAt() > quietFrom;
+            if (arriving && Clock::now() < lastValid + progressMs) continue;
+            return Turn::Window;
+        }
+        if (g == Got::Stopped) return Turn::Stopped;
+        if (g == Got::Fatal) return Turn::Fatal;
+        if (f.addr != addr) continue;
+        heard = true;
+        lastValid = Clock::now();
+        budget.heard();
+        switch (f.type) {
+        case FrameType::Data:
+            rx.onData(f);
+            if (f.pf) return Turn::Window;
+            break;
+        case FrameType::Frag:
+            rx.onFrag(f);
+            if (f.pf) return Turn::Window;
+            break;
+        case FrameType::Done: return Turn::Done;
+        case FrameType::Abort: return Turn::Aborted;
+        case FrameType::Reject: return Turn::Rejected;
+        default: break;
+        }
+    }
+}
+
+int finishReceive(Link& link, const WindowReceiver& rx, const BatchWriter& writer, size_t damagedBefore,
+                  uint32_t& status) {
+    if (!rx.complete()) return failed(status, TVK_ES_PROTOCOL | writer.status(), TVK_EPROTO);
+    link.report("received " + std::to_string(writer.filesStored()) + " files, " +
+                std::to_string(link.badFrames() - damagedBefore) + " damaged frames, " +
+                std::to_string(rx.duplicates) + " duplicates");
+    status |= writer.status();
+    bool intact = writer.filesFailed() == 0 && !(writer.status() & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN));
+    return intact ? TVK_OK : TVK_EFAIL;
+}
+
+// START and READY of a send job; TVK_OK when the box is ready.
+int startSend(Link& link, uint8_t addr, const StartJob& job, RetryBudget& budget, uint32_t& status) {
+    Frame f;
+    for (;;) {
+        Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        g = awaitFrom(link, addr, link.answerDeadline(0) + budget.retrySpacing(), f,
+                      {FrameType::Ready, FrameType::Reject});
+        if (g == Got::Stopped) return stopped(link, addr);
+        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
+        if (g == Got::Frame) break;
+        if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
+    }
+    budget.heard();
+    if (f.type == FrameType::Reject) return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+    budget.progress();
+    return TVK_OK;
+}
+
+// The box's answer to the window (or ACKREQ) just sent: an ACK that echoes
+// its P frame, an ABORT or a REJECT.
+Got awaitAck(Link& link, uint8_t addr, const WindowSender& tx, Clock::time_point deadline, Frame& f) {
+    Got g;
+    do {
+        g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort, FrameType::Reject});
+    } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
+    return g;
+}
+
+}  // namespace
+
 int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status) {
     BatchWriter writer(dir, progress);
     WindowReceiver rx(writer);
@@ -111,53 +200,15 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         Got g = link.send(request);
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        // Collect the box's window: it ends with the final bit, or when the
-        // line stays quiet for lineParamA.
         AckInfo before = rx.ack();
-        bool heard = false, done = false;
-        const auto turnEnds = Clock::now() + budget.retrySpacing();
-        // Characters that never make a valid frame (a flood of garbage)
-        // end the turn after lineParamB.
-        auto lastValid = link.lineIdleAt();
-        for (;;) {
-            auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
-            auto deadline = std::max({link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs), turnEnds});
-            deadline = std::min(deadline, lastValid + Ms(link.timers().progressMs));
-            Frame f;
-            g = link.receive(f, deadline);
-            if (g == Got::Timeout) {
-                bool arriving = link.lastInputAt() > quietFrom;
-                if (arriving && Clock::now() < lastValid + Ms(link.timers().progressMs)) continue;
-                break;
-            }
-            if (g == Got::Stopped) return stopped(link, addr);
-            if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-            if (f.addr != addr) continue;
-            heard = true;
-            lastValid = Clock::now();
-            budget.heard();
-            if (f.type == FrameType::Data || f.type == FrameType::Frag) {
-                if (f.type == FrameType::Data) rx.onData(f);
-                else rx.onFrag(f);
-                if (f.pf) break;
-            } else if (f.type == FrameType::Done) {
-                done = true;
-                break;
-            } else if (f.type == FrameType::Abort) {
-                return failed(status, TVK_ES_TRANSFER | writer.status());
-            } else if (f.type == FrameType::Reject) {
-                return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
-            }
-        }
-        if (done) {
-            if (!rx.complete()) return failed(status, TVK_ES_PROTOCOL | writer.status(), TVK_EPROTO);
-            link.report("received " + std::to_string(writer.filesStored()) + " files, " +
-                        std::to_string(link.badFrames() - damagedBefore) + " damaged frames, " +
-                        std::to_string(rx.duplicates) +
-                        " duplicates");
-            status |= writer.status();
-            return writer.filesFailed() == 0 && !(writer.status() & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)) ? TVK_OK
-                                                                                                    : TVK_EFAIL;
+        bool heard = false;
+        switch (collectTurn(link, addr, rx, budget, heard)) {
+        case Turn::Stopped: return stopped(link, addr);
+        case Turn::Fatal: return failed(status, TVK_ES_FATAL);
+        case Turn::Aborted: return failed(status, TVK_ES_TRANSFER | writer.status());
+        case Turn::Rejected: return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+        case Turn::Done: return finishReceive(link, rx, writer, damagedBefore, status);
+        case Turn::Window: break;
         }
         AckInfo now = rx.ack();
         if (now.cum != before.cum || now.bits != before.bits) budget.progress();
@@ -175,25 +226,12 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
     StartJob job{1, transType, uint32_t(std::min<size_t>(files.size(), UINT32_MAX)), 0};
     for (const auto& f : files) job.totalSize += f.size;
     RetryBudget budget(link);
-    Frame f;
-    for (;;) {
-        Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
-        if (g == Got::Stopped) return stopped(link, addr);
-        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        g = awaitFrom(link, addr, link.answerDeadline(0) + budget.retrySpacing(), f,
-                      {FrameType::Ready, FrameType::Reject});
-        if (g == Got::Stopped) return stopped(link, addr);
-        if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        if (g == Got::Frame) break;
-        if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
-    }
-    budget.heard();
-    if (f.type == FrameType::Reject) return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
-    budget.progress();
+    if (int r = startSend(link, addr, job, budget, status); r != TVK_OK) return r;
 
     BatchReader reader(std::move(files), progress);
     WindowSender tx(reader, addr);
     bool needWindow = true;
+    Frame f;
     for (;;) {
         // Answers that came too late belong to an earlier turn.
         while (link.poll(f)) {
@@ -208,18 +246,16 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         // long window late: allow an eighth of the window's line time.
         auto deadline =
             link.answerDeadline(kAckLen) + (link.lineIdleAt() - windowStart) / 8 + budget.retrySpacing();
-        do {
-            g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort, FrameType::Reject});
-        } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
+        g = awaitAck(link, addr, tx, deadline, f);
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        AckInfo ack;
         if (g == Got::Frame) budget.heard();
+        if (g == Got::Frame && f.type == FrameType::Abort) return failed(status, TVK_ES_TRANSFER | reader.status());
+        // A REJECT: the box has no job any more (it gave it up).
+        if (g == Got::Frame && f.type == FrameType::Reject)
+            return failed(status, TVK_ES_PROTOCOL | TVK_ES_TRANSFER | reader.status(), TVK_EPROTO);
+        AckInfo ack;
         if (g == Got::Timeout || !decodeAck(f.payload, ack)) {
-            if (g == Got::Frame && f.type == FrameType::Abort) return failed(status, TVK_ES_TRANSFER | reader.status());
-            // The box has no job any more (it gave it up).
-            if (g == Got::Frame && f.type == FrameType::Reject)
-                return failed(status, TVK_ES_PROTOCOL | TVK_ES_TRANSFER | reader.status(), TVK_EPROTO);
             needWindow = false;
             if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT | reader.status(), TVK_ETIMEOUT);
             continue;
