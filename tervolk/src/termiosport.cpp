@@ -35,6 +35,29 @@ speed_t speedCode(unsigned bps) {
 
 bool TermiosPort::speedSupported(unsigned bitsPerSecond) { return speedCode(bitsPerSecond) != B0; }
 
+size_t unmarkErrors(uint8_t* buf, size_t n, int& state, bool& damaged) {
+    size_t out = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint8_t c = buf[i];
+        if (state == 0) {
+            if (c == 0xFF) state = 1;
+            else buf[out++] = c;
+        } else if (state == 1) {
+            if (c == 0xFF) {
+                buf[out++] = 0xFF;
+                state = 0;
+            } else {
+                state = 2;
+            }
+        } else {
+            buf[out++] = 0;
+            damaged = true;
+            state = 0;
+        }
+    }
+    return out;
+}
+
 TermiosPort::~TermiosPort() { close(); }
 
 int TermiosPort::open(const std::string& path, const SerialSettings& s) {
@@ -92,28 +115,8 @@ long TermiosPort::readSome(uint8_t* buf, size_t cap) {
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : -1;
     if (n == 0) return 0;
     if (!marking_) return n;
-    // Undo PARMRK marking in place: 0xFF 0xFF is a data 0xFF, 0xFF 0x00 c a
-    // damaged character (or a break), which becomes a 0x00.
-    size_t out = 0;
     bool damaged = false;
-    for (ssize_t i = 0; i < n; ++i) {
-        uint8_t c = buf[i];
-        if (markState_ == 0) {
-            if (c == 0xFF) markState_ = 1;
-            else buf[out++] = c;
-        } else if (markState_ == 1) {
-            if (c == 0xFF) {
-                buf[out++] = 0xFF;
-                markState_ = 0;
-            } else {
-                markState_ = 2;
-            }
-        } else {
-            buf[out++] = 0;
-            damaged = true;
-            markState_ = 0;
-        }
-    }
+    size_t out = unmarkErrors(buf, size_t(n), markState_, damaged);
     if (damaged) {
         uint32_t before = errors_;
         noteKernelCounters();

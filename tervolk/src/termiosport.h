@@ -16,6 +16,12 @@ struct SerialSettings {
     int stopBits = 1;
 };
 
+// Undoes the driver's PARMRK marking in place: 0xFF 0xFF is a data 0xFF,
+// 0xFF 0x00 c a damaged character (or a break), which becomes a 0x00 so the
+// frame it belongs to fails its check. state carries a mark split across
+// reads. Returns the new length; damaged is set when a mark was found.
+size_t unmarkErrors(uint8_t* buf, size_t n, int& state, bool& damaged);
+
 class TermiosPort final : public Port {
 public:
     TermiosPort() = default;

@@ -6,6 +6,7 @@
 
 #include "codec.h"
 #include "frame.h"
+#include "termiosport.h"
 
 using namespace tvk;
 
@@ -183,4 +184,32 @@ TEST(Frames, EndlessFrameIsRefusedAndDecodingResumes) {
     dec.feed(line.data(), line.size(), got);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].addr, 3);
+}
+
+TEST(LineErrors, MarkedCharactersBecomeDelimitersAndDataFFSurvives) {
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> reads;
+        std::vector<uint8_t> out;
+        bool damaged;
+    } cases[] = {
+        {"plain", {{1, 2, 3}}, {1, 2, 3}, false},
+        {"data 0xFF", {{1, 0xFF, 0xFF, 2}}, {1, 0xFF, 2}, false},
+        {"parity error", {{1, 0xFF, 0x00, 0x41, 2}}, {1, 0x00, 2}, true},
+        {"break", {{0xFF, 0x00, 0x00}}, {0x00}, true},
+        {"mark split across reads", {{7, 0xFF}, {0x00}, {0x33, 8}}, {7, 0x00, 8}, true},
+        {"data 0xFF split", {{0xFF}, {0xFF, 9}}, {0xFF, 9}, false},
+    };
+    for (const auto& c : cases) {
+        int state = 0;
+        bool damaged = false;
+        std::vector<uint8_t> out;
+        for (auto read : c.reads) {
+            size_t n = tvk::unmarkErrors(read.data(), read.size(), state, damaged);
+            out.insert(out.end(), read.begin(), read.begin() + long(n));
+        }
+        EXPECT_EQ(out, c.out) << c.what;
+        EXPECT_EQ(damaged, c.damaged) << c.what;
+        EXPECT_EQ(state, 0) << c.what;
+    }
 }
