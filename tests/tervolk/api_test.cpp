@@ -470,3 +470,33 @@ TEST_F(LineTest, LineCallsFromInsideACallbackAreRefusedAndStopTheRunningCall) {
     EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK) << "the line is still open";
     EXPECT_EQ(tvk_close(), TVK_OK);
 }
+
+TEST_F(LineTest, JobArgumentsAreCheckedBeforeTheLineIsUsed) {
+    fs::create_directories("ht1");
+    fs::create_directories("in");
+    writeRandomFile("ht1/a.bin", 100, 17);
+    start("box 1 id=HT0001\njob 1 send " + work.str() + "/ht1\n");
+    tvk_comminfo c{};
+    openAndReadFirst(c);
+    struct Case {
+        const char* what;
+        bool receive;
+        std::string arg;
+        int16_t result;
+        int16_t bits;
+    } cases[] = {
+        {"missing receive directory", true, "nowhere", TVK_EFILE, TVK_ES_FILEOPEN},
+        {"pattern without *.*", false, "in/*.txt", TVK_EARG, 0},
+        {"missing send directory", false, "nowhere/*.*", TVK_EFILE, TVK_ES_FILEOPEN},
+    };
+    for (const auto& k : cases) {
+        std::vector<char> arg(k.arg.begin(), k.arg.end());
+        arg.push_back('\0');
+        int16_t r = k.receive ? tvk_filerecv(arg.data(), &c) : tvk_filesend(arg.data(), &c);
+        EXPECT_EQ(r, k.result) << k.what;
+        EXPECT_EQ(tvk_geterrinf(), k.bits) << k.what;
+    }
+    char inDir[] = "in";
+    EXPECT_EQ(tvk_filerecv(inDir, &c), TVK_OK) << "the terminal still waits for its job";
+    EXPECT_TRUE(sameFile("ht1/a.bin", "in/a.bin"));
+}
