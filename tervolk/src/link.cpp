@@ -19,19 +19,6 @@ Link::Link(Port& port, const LineTimers& timers) : port_(port), t_(timers), deco
     lastPump_ = busyUntil_;
 }
 
-Clock::duration Link::lineTime(size_t chars) const {
-    double sec = double(chars) * double(t_.bitsPerChar) / double(t_.bitsPerSecond);
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(sec));
-}
-
-Clock::time_point Link::answerDeadline(size_t answerPayload) const {
-    auto start = std::max(Clock::now(), busyUntil_);
-    auto answer = lineTime(encodedLength(answerPayload, t_.sevenBits));
-    // Real lines and relays run a little slower than the nominal rate.
-    auto outstanding = busyUntil_ > Clock::now() ? (busyUntil_ - Clock::now()) / 16 : Clock::duration{};
-    return start + outstanding + answer + answer / 4 + Ms(t_.responseMs);
-}
-
 uint32_t Link::takeStatus() {
     readAvailable();
     uint32_t s = status_;

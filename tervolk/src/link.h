@@ -10,20 +10,9 @@
 
 #include "frame.h"
 #include "port.h"
+#include "timing.h"
 
 namespace tvk {
-
-using Clock = std::chrono::steady_clock;
-using Ms = std::chrono::milliseconds;
-
-struct LineTimers {
-    unsigned bitsPerSecond = 115200;
-    unsigned bitsPerChar = 10;  // start + data + parity + stop bits
-    bool sevenBits = false;
-    int responseMs = 50;   // lineParamA
-    int progressMs = 3000; // lineParamB
-    int retries = 3;       // lineParamC
-};
 
 // What a blocked call lets through: the caller's event pump and its stop.
 class Hooks {
@@ -61,11 +50,17 @@ public:
     void drain();
 
     // Line time of n characters, and when what was written will be out.
-    Clock::duration lineTime(size_t chars) const;
+    Clock::duration lineTime(size_t chars) const { return tvk::lineTime(t_, chars); }
     Clock::time_point lineIdleAt() const { return busyUntil_; }
-    // Deadline for the answer to a frame just sent: the line time still
-    // outstanding, the answer's own line time, lineParamA and a margin.
-    Clock::time_point answerDeadline(size_t answerPayload) const;
+    // Deadline for the answer to a frame just sent (timing.h).
+    Clock::time_point answerDeadline(size_t answerPayload) const {
+        return tvk::answerDeadline(t_, Clock::now(), busyUntil_, answerPayload);
+    }
+    // When lineParamB of silence from the peer, whose last valid frame
+    // came at lastValid, will have passed (timing.h).
+    Clock::time_point progressDeadline(Clock::time_point lastValid) const {
+        return tvk::progressDeadline(t_, busyUntil_, lastValid, lastInput_);
+    }
     Clock::time_point lastInputAt() const { return lastInput_; }
 
     // A line of text on the debug output.

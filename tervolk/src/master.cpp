@@ -35,8 +35,7 @@ public:
     // Another retry is allowed.
     bool miss() {
         ++misses_;
-        auto quietSince = std::max(lastHeard_, link_.lineIdleAt());
-        return misses_ <= link_.timers().retries && Clock::now() - quietSince <= Ms(link_.timers().progressMs);
+        return misses_ <= link_.timers().retries && Clock::now() <= link_.progressDeadline(lastHeard_);
     }
 
 private:
@@ -61,7 +60,7 @@ int failed(uint32_t& status, uint32_t bits, int code = TVK_EFAIL) {
 // lineParamA, but never past lineParamB.
 Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
               std::initializer_list<FrameType> wanted) {
-    const auto limit = Clock::now() + Ms(link.timers().progressMs);
+    const auto limit = std::max(deadline, link.progressDeadline(Clock::now()));
     for (;;) {
         auto until = std::min(limit, std::max(deadline, link.lastInputAt() + Ms(link.timers().responseMs)));
         Got g = link.receive(f, until);
@@ -107,16 +106,15 @@ enum class Turn { Window, Done, Aborted, Rejected, Stopped, Fatal };
 // turn after lineParamB.
 Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budget, bool& heard) {
     const auto turnEnds = Clock::now() + budget.retrySpacing();
-    const auto progressMs = Ms(link.timers().progressMs);
-    auto lastValid = link.lineIdleAt();
+    auto lastValid = Clock::now();
     for (;;) {
         auto quietFrom = std::max(link.lineIdleAt(), link.lastInputAt());
         auto deadline = std::max({link.answerDeadline(0), quietFrom + Ms(link.timers().responseMs), turnEnds});
         Frame f;
-        Got g = link.receive(f, std::min(deadline, lastValid + progressMs));
+        Got g = link.receive(f, std::min(deadline, link.progressDeadline(lastValid)));
         if (g == Got::Timeout) {
             bool arriving = link.lastInputAt() > quietFrom;
-            if (arriving && Clock::now() < lastValid + progressMs) continue;
+            if (arriving && Clock::now() < link.progressDeadline(lastValid)) continue;
             return Turn::Window;
         }
         if (g == Got::Stopped) return Turn::Stopped;
@@ -229,7 +227,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
     if (int r = startSend(link, addr, job, budget, status); r != TVK_OK) return r;
 
     BatchReader reader(std::move(files), progress);
-    WindowSender tx(reader, addr);
+    WindowSender tx(reader, addr, link.timers());
     bool needWindow = true;
     Frame f;
     for (;;) {

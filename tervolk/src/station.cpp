@@ -30,8 +30,7 @@ void BoxStation::reportEnd(bool ok, size_t files, uint64_t bytes) {
 }
 
 void BoxStation::checkWatchdog(const Link& link) {
-    auto from = std::max(lastHeard_, link.lineIdleAt());
-    if (inJob() && Clock::now() - from > Ms(link.timers().progressMs)) endJob(false);
+    if (inJob() && Clock::now() > link.progressDeadline(lastHeard_)) endJob(false);
 }
 
 Got BoxStation::answer(Link& link, FrameType type, std::vector<uint8_t> payload) {
@@ -86,7 +85,7 @@ Got BoxStation::onStart(Link& link, const Frame& f) {
         auto files = terminal_.filesToSend();
         if (!files) return answer(link, FrameType::Reject);
         reader_ = std::make_unique<BatchReader>(std::move(*files), progress_);
-        sender_ = std::make_unique<WindowSender>(*reader_, addr_);
+        sender_ = std::make_unique<WindowSender>(*reader_, addr_, link.timers());
         return sendNext(link);
     }
     endJob(false);

@@ -32,7 +32,13 @@ bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a) {
     return true;
 }
 
-WindowSender::WindowSender(BatchReader& reader, uint8_t addr) : reader_(reader), addr_(addr) {}
+WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers)
+    : reader_(reader),
+      addr_(addr),
+      frameCap_(frameBytesFor(timers)),
+      windowCap_(windowBytesFor(timers)),
+      frameSize_(std::min<size_t>(1024, frameCap_)),
+      windowBytes_(std::min<size_t>(16 * 1024, windowCap_)) {}
 
 void WindowSender::addFrame(std::vector<Frame>& win, const Out& o, bool resend) const {
     Frame f;
@@ -117,18 +123,18 @@ void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
     errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
     if (errEstimate_ == 0) {
         // No error seen yet: grow as fast as the line allows.
-        frameSize_ = std::min(frameSize_ * 2, kFrameMax);
-        windowBytes_ = std::min(windowBytes_ * 2, kWindowBytesMax);
+        frameSize_ = std::min(frameSize_ * 2, frameCap_);
+        windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
         return;
     }
     // Frame length with the best yield for the error rate seen:
     // L / (L + h) * (1 - p)^L peaks near sqrt(h / p). Clean windows halve
     // the estimate, so frames grow back by a factor of about 1.4 each.
     double best = std::sqrt(kFrameOverhead / errEstimate_);
-    frameSize_ = std::clamp(size_t(best), kFrameMin, kFrameMax);
-    if (lost == 0) windowBytes_ = std::min(windowBytes_ * 2, kWindowBytesMax);
+    frameSize_ = std::clamp(size_t(best), kFrameMin, frameCap_);
+    if (lost == 0) windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
     // Most of a window lost: a shorter one wastes less while the line is bad.
-    else if (lost * 2 > sent) windowBytes_ = std::max(windowBytes_ / 2, frameSize_ * 4);
+    else if (lost * 2 > sent) windowBytes_ = std::min(std::max(windowBytes_ / 2, frameSize_ * 4), windowCap_);
 }
 
 void WindowReceiver::onData(const Frame& f) { store(f.seq, f.payload); }

@@ -45,7 +45,9 @@ struct SendStats {
 
 class WindowSender {
 public:
-    WindowSender(BatchReader& reader, uint8_t addr);
+    // Frame and window sizes stay within what the line carries in a few
+    // seconds (timing.h).
+    WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers = {});
 
     // Sends the next window: frames still missing first, then new ones. The
     // last frame carries the P/F bit. interrupt is checked between frames
@@ -80,8 +82,10 @@ private:
     uint16_t nextSeq_ = 0;
     uint16_t lastPollSeq_ = 0;
     std::deque<Out> outstanding_;
-    size_t frameSize_ = 1024;
-    size_t windowBytes_ = 16 * 1024;
+    size_t frameCap_;
+    size_t windowCap_;
+    size_t frameSize_;
+    size_t windowBytes_;
     double errEstimate_ = 0;  // damaged frames per line character
     SendStats stats_;
 };

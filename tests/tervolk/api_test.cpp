@@ -500,3 +500,49 @@ TEST_F(LineTest, JobArgumentsAreCheckedBeforeTheLineIsUsed) {
     EXPECT_EQ(tvk_filerecv(inDir, &c), TVK_OK) << "the terminal still waits for its job";
     EXPECT_TRUE(sameFile("ht1/a.bin", "in/a.bin"));
 }
+
+// The program's default line speed and the slowest one, with the shortest
+// stall timer a user may set: a frame or window still crossing the line
+// must not run either side's timers out.
+TEST_F(LineTest, SlowLinesCarryFilesBothWaysWithTheShortestTimers) {
+    struct Case {
+        uint32_t baud;
+        int32_t baudCode;
+        size_t bytes;
+    };
+    const Case cases[] = {{9600, 3, 3000}, {1200, 0, 260}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        const fs::path dir = work.path() / std::to_string(c.baud);
+        fs::create_directories(dir / "ht1");
+        fs::create_directories(dir / "in");
+        fs::create_directories(dir / "out");
+        writeRandomFile(dir / "ht1" / "up.bin", c.bytes, 21);
+        writeRandomFile(dir / "out" / "down.bin", c.bytes, 22);
+        LineSettings s;
+        s.baud = c.baud;
+        start("box 1 id=HT0001\njob 1 send " + (dir / "ht1").string() + "\nbox 2 id=HT0002 dir=" +
+                  (dir / "ht2").string() + "\njob 2 recv\n",
+              s, {"--a", "30", "--b", "500"});
+        tvk_openparam p = lineParams(30, 500, 3);
+        p.baudCode = c.baudCode;
+        ASSERT_EQ(tvk_open(0, &p), TVK_OK);
+        acceptAll();
+        ASSERT_EQ(pollUntilFound(2, 2, 10000ms), 2) << log();
+        tvk_comminfo up{}, down{};
+        ASSERT_EQ(tvk_getcinffirst(&up), TVK_OK);
+        ASSERT_EQ(tvk_getcinfnext(&down), TVK_OK);
+        std::string inDir = (dir / "in").string(), pattern = (dir / "out" / "*.*").string();
+        EXPECT_EQ(tvk_filerecv(inDir.data(), &up), TVK_OK) << log();
+        EXPECT_EQ(tvk_geterrinf(), 0);
+        EXPECT_TRUE(sameFile(dir / "ht1" / "up.bin", dir / "in" / "up.bin"));
+        EXPECT_EQ(tvk_filesend(pattern.data(), &down), TVK_OK) << log();
+        EXPECT_EQ(tvk_geterrinf(), 0);
+        EXPECT_TRUE(sameFile(dir / "out" / "down.bin", dir / "ht2" / "recv" / "down.bin"));
+        EXPECT_LT(pump.maxGap, 50ms);
+        tvk_comminfo blank{};
+        EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK);
+        tvk_close();
+        rig.reset();
+    }
+}

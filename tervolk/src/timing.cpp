@@ -1,0 +1,64 @@
+#include "timing.h"
+
+#include <algorithm>
+
+#include "frame.h"
+#include "transfer.h"
+
+namespace tvk {
+
+namespace {
+
+// Bytes the line carries in the given time (seven in eight characters on a
+// 7-bit line).
+size_t bytesIn(const LineTimers& t, Clock::duration d) {
+    double chars = std::chrono::duration<double>(d).count() * double(t.bitsPerSecond) / double(t.bitsPerChar);
+    if (t.sevenBits) chars = chars * 7.0 / 8.0;
+    return chars > 0 ? size_t(chars) : 0;
+}
+
+}  // namespace
+
+Clock::duration lineTime(const LineTimers& t, size_t chars) {
+    double sec = double(chars) * double(t.bitsPerChar) / double(t.bitsPerSecond);
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(sec));
+}
+
+Clock::duration largestFrameTime(const LineTimers& t) {
+    // With a leading delimiter after a silence.
+    return lineTime(t, encodedLength(kMaxPayload, t.sevenBits) + 1);
+}
+
+Clock::time_point answerDeadline(const LineTimers& t, Clock::time_point now, Clock::time_point lineIdle,
+                                 size_t answerPayload) {
+    auto start = std::max(now, lineIdle);
+    auto outstanding = lineIdle > now ? (lineIdle - now) / 16 : Clock::duration{};
+    auto answer = lineTime(t, encodedLength(answerPayload, t.sevenBits) + 1);
+    return start + outstanding + answer + answer / 4 + Ms(t.responseMs);
+}
+
+Clock::time_point quietSince(const LineTimers& t, Clock::time_point lineIdle, Clock::time_point lastValid,
+                             Clock::time_point lastInput) {
+    auto arriving = std::min(lastInput, lastValid + largestFrameTime(t));
+    return std::max({lineIdle, lastValid, arriving});
+}
+
+Clock::time_point progressDeadline(const LineTimers& t, Clock::time_point lineIdle, Clock::time_point lastValid,
+                                   Clock::time_point lastInput) {
+    return quietSince(t, lineIdle, lastValid, lastInput) + Ms(t.progressMs);
+}
+
+size_t frameBytesFor(const LineTimers& t) {
+    size_t overhead = bytesIn(t, lineTime(t, encodedLength(0, t.sevenBits) + 1));
+    size_t fits = bytesIn(t, kFrameLineTime);
+    return std::clamp(fits > overhead ? fits - overhead : 0, kFrameMin, kFrameMax);
+}
+
+size_t windowBytesFor(const LineTimers& t) {
+    size_t frame = frameBytesFor(t);
+    auto frameTime = lineTime(t, encodedLength(frame, t.sevenBits) + 1);
+    auto frames = std::max<Clock::rep>(kWindowLineTime / frameTime, 1);
+    return std::min(size_t(frames) * frame, kWindowBytesMax);
+}
+
+}  // namespace tvk
