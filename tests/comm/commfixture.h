@@ -1,25 +1,113 @@
-// Fresh globals, a fresh working directory, the scripted library and the
-// recording window for every comm test.
+// A scripted stand-in for the line library and a recording main window, both
+// writing into one timeline so tests can check the order of calls and displays,
+// and the fixture that gives every comm test fresh globals and directories.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comm.h"
 #include "declar.h"
-#include "fake_tvk.h"
 #include "filebytes.h"
 #include "filehelpers.h"
 #include "messages.h"
+#include "runview.h"
 #include "tempdir.h"
 #include "testhost.h"
 
 namespace quendril::test {
+
+// One record answer of tvk_getcinffirst / tvk_getcinfnext.
+struct RecordAnswer {
+    CommInfo info;
+    int16_t result = 0;
+};
+
+CommInfo makeRecord(const std::string& id, int32_t transDir, int32_t transType = 0);
+
+class FakeTvk {
+public:
+    explicit FakeTvk(std::vector<std::string>& timeline);
+    ~FakeTvk();
+    FakeTvk(const FakeTvk&) = delete;
+    FakeTvk& operator=(const FakeTvk&) = delete;
+
+    int16_t openResult = 0;
+    // Exhausted scripts answer: polls -11 (so no loop can run forever),
+    // records -3, jobs 0, error words 0, ID registrations 0.
+    std::deque<int16_t> pollResults;
+    std::deque<RecordAnswer> records;
+    std::deque<int16_t> jobResults;
+    std::deque<int16_t> errWords;
+    std::deque<int16_t> idAddResults;
+    // Runs inside tvk_filerecv / tvk_filesend with the directory or pattern.
+    std::function<void(const std::string&, CommInfo&)> onTransfer;
+    std::function<void()> onPoll;  // runs inside every tvk_polling
+
+    std::vector<std::string> registeredIds;
+    OpenParam lastOpenParam{};
+    std::vector<CommInfo> sentRecords;       // as handed to tvk_filesend
+    std::vector<std::string> transferTexts;  // directories and patterns
+    std::vector<int32_t> disconnectModes;
+    // Each disconnect's record as it came in, and where it lives.
+    std::vector<CommInfo> disconnectSeen;
+    std::vector<const CommInfo*> disconnectRecords;
+
+    int calls(const std::string& name) const;
+    // Makes the running or next poll or transfer return -11, as Cancel does.
+    void requestStop() { stopPending_ = true; }
+    bool takeStop() { return std::exchange(stopPending_, false); }
+
+    static FakeTvk* active;
+    std::vector<std::string>& timeline;
+
+private:
+    TvkTable saved_;
+    bool stopPending_ = false;
+};
+
+// What Cancel does in the window: stop the library, then set the flag.
+void pressCancel();
+
+class RecordingView : public RunView {
+public:
+    explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) { setRunView(this); }
+    ~RecordingView() override { setRunView(nullptr); }
+    RecordingView(const RecordingView&) = delete;
+    RecordingView& operator=(const RecordingView&) = delete;
+
+    int yields = 0;
+    std::function<void()> onYield;
+    int highestCell = -1;  // the highest cell dispHTID drew a terminal in
+
+    void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override;
+    void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override;
+    void dispErrStat(std::string& htid, int16_t errCode) override;
+    void commInfoOn() override { timeline_.push_back("on"); }
+    void commInfoOff() override { timeline_.push_back("off"); }
+    void writeScale(int16_t percent) override { timeline_.push_back("scale " + std::to_string(percent)); }
+    void setIconCaption(int16_t captionNum) override { timeline_.push_back("icon " + std::to_string(captionNum)); }
+    void hideErrorPanel() override { timeline_.push_back("hideErr"); }
+    void hideScalePanel() override { timeline_.push_back("hideScale"); }
+    void yieldEvents() override {
+        ++yields;
+        if (onYield) onYield();
+    }
+
+private:
+    std::vector<std::string>& timeline_;
+};
+
+// Entries of timeline that start with prefix, in order.
+std::vector<std::string> entriesWith(const std::vector<std::string>& timeline, const std::string& prefix);
 
 class CommTest : public ::testing::Test {
 protected:
@@ -51,7 +139,6 @@ protected:
         clearFileFaults();
         setRepollClock(nullptr);
     }
-
     std::string makeDir(const std::string& name) {
         const std::filesystem::path p = work.path() / name;
         std::filesystem::create_directories(p);
@@ -71,9 +158,10 @@ protected:
     }
     void addEntry(const std::string& id, const std::string& recv = "", const std::string& send = "",
                   const std::string& kind = "   ") {
-        HtIdTable[static_cast<std::size_t>(htIdCount)] = HtIdEntry{id, recv, send, kind};
-        ++htIdCount;
+        HtIdTable[static_cast<std::size_t>(htIdCount++)] = HtIdEntry{id, recv, send, kind};
     }
+    // Entries of the timeline that start with prefix.
+    std::vector<std::string> seen(const std::string& prefix) const { return entriesWith(timeline, prefix); }
 };
 
 }  // namespace quendril::test

@@ -1,9 +1,6 @@
-#include "fake_tvk.h"
-
-#include <algorithm>
 #include <cstring>
 
-#include "declar.h"
+#include "commfixture.h"
 
 namespace quendril::test {
 
@@ -12,7 +9,6 @@ FakeTvk* FakeTvk::active = nullptr;
 namespace {
 
 FakeTvk& fake() { return *FakeTvk::active; }
-
 void log(const std::string& entry) { fake().timeline.push_back(entry); }
 
 template <typename T>
@@ -25,7 +21,6 @@ T popOr(std::deque<T>& q, T otherwise) {
 
 int16_t fakeOpen(int32_t port, OpenParam* param) {
     log("open " + std::to_string(port));
-    fake().openPorts.push_back(port);
     fake().lastOpenParam = *param;
     return fake().openResult;
 }
@@ -53,7 +48,6 @@ int16_t fakeIdtbladd(char* id) {
 }
 int16_t fakePolling(int32_t* mode, int32_t boxCount) {
     log("polling " + std::to_string(boxCount) + " mode " + std::to_string(*mode));
-    fake().pollBoxCounts.push_back(boxCount);
     if (fake().onPoll) fake().onPoll();
     if (fake().takeStop()) return TVK_ESTOPPED;
     return popOr<int16_t>(fake().pollResults, TVK_ESTOPPED);
@@ -61,17 +55,16 @@ int16_t fakePolling(int32_t* mode, int32_t boxCount) {
 int16_t readRecord(const char* name, CommInfo* info) {
     log(name);
     if (fake().records.empty()) return TVK_ENOMORE;
-    const RecordAnswer a = fake().records.front();
-    fake().records.pop_front();
+    const RecordAnswer a = popOr(fake().records, RecordAnswer{});
     *info = a.info;
     return a.result;
 }
 int16_t fakeFirst(CommInfo* info) { return readRecord("getcinffirst", info); }
 int16_t fakeNext(CommInfo* info) { return readRecord("getcinfnext", info); }
-int16_t transfer(const char* name, char* text, CommInfo* info) {
-    log(std::string(name) + " " + text);
+int16_t transfer(const std::string& name, char* text, CommInfo* info) {
+    log(name + " " + text);
     fake().transferTexts.emplace_back(text);
-    if (std::string(name) == "filesend") fake().sentRecords.push_back(*info);
+    if (name == "filesend") fake().sentRecords.push_back(*info);
     if (fake().onTransfer) fake().onTransfer(text, *info);
     const int16_t scripted = popOr<int16_t>(fake().jobResults, 0);
     return fake().takeStop() ? int16_t{TVK_ESTOPPED} : scripted;
@@ -96,12 +89,10 @@ int16_t fakeSetnotify(tvk_notify_fn, void*) { return 0; }
 int16_t fakeSetpump(tvk_pump_fn, void*) { return 0; }
 
 const TvkTable kFakeTable{
-    fakeOpen,     fakeClose,     fakeDisconnect, fakeIdtblclr, fakeIdtbladd,  fakePolling,
-    fakeFirst,    fakeNext,      fakeFilerecv,   fakeFilesend, fakeGeterrinf, fakeStopreq,
-    fakeSethwnd,  fakeGetcomfname, fakeSetnotify, fakeSetpump,
+    fakeOpen,    fakeClose,       fakeDisconnect, fakeIdtblclr, fakeIdtbladd,  fakePolling,
+    fakeFirst,   fakeNext,        fakeFilerecv,   fakeFilesend, fakeGeterrinf, fakeStopreq,
+    fakeSethwnd, fakeGetcomfname, fakeSetnotify,  fakeSetpump,
 };
-
-std::string cellText(const std::string& htid) { return htid.empty() ? "clear" : htid; }
 
 }  // namespace
 
@@ -129,46 +120,27 @@ int FakeTvk::calls(const std::string& name) const {
     }));
 }
 
-bool FakeTvk::takeStop() {
-    const bool stop = stopPending_;
-    stopPending_ = false;
-    return stop;
-}
-
 void pressCancel() {
     tvk().stopreq();
     stopRequested = true;
 }
-
-RecordingView::RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) { setRunView(this); }
-RecordingView::~RecordingView() { setRunView(nullptr); }
 
 void RecordingView::dispStatus(int16_t stat, int16_t kind, const std::string& htid) {
     timeline_.push_back("status " + std::to_string(stat) + " " + std::to_string(kind) + " " + htid);
 }
 void RecordingView::dispHTID(int16_t winNum, const std::string& htid, int16_t stat) {
     if (!htid.empty()) highestCell = std::max<int>(highestCell, winNum);
-    timeline_.push_back("cell " + std::to_string(winNum) + " " + cellText(htid) + " " + std::to_string(stat));
+    timeline_.push_back("cell " + std::to_string(winNum) + " " + (htid.empty() ? "clear" : htid) + " " +
+                        std::to_string(stat));
 }
 void RecordingView::dispErrStat(std::string& htid, int16_t errCode) {
     timeline_.push_back("err " + htid + " " + std::to_string(errCode));
 }
-void RecordingView::commInfoOn() { timeline_.push_back("on"); }
-void RecordingView::commInfoOff() { timeline_.push_back("off"); }
-void RecordingView::writeScale(int16_t percent) { timeline_.push_back("scale " + std::to_string(percent)); }
-void RecordingView::setIconCaption(int16_t captionNum) { timeline_.push_back("icon " + std::to_string(captionNum)); }
-void RecordingView::hideErrorPanel() { timeline_.push_back("hideErr"); }
-void RecordingView::hideScalePanel() { timeline_.push_back("hideScale"); }
-void RecordingView::yieldEvents() {
-    ++yields;
-    if (onYield) onYield();
-}
 
 std::vector<std::string> entriesWith(const std::vector<std::string>& timeline, const std::string& prefix) {
     std::vector<std::string> out;
-    for (const std::string& e : timeline) {
-        if (e.rfind(prefix, 0) == 0) out.push_back(e);
-    }
+    std::copy_if(timeline.begin(), timeline.end(), std::back_inserter(out),
+                 [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
     return out;
 }
 
