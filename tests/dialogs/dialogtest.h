@@ -7,11 +7,11 @@
 #include <QTest>
 #include <QWidget>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <sstream>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "declar.h"
 #include "hostpcIni.h"
@@ -19,6 +19,10 @@
 #include "testhost.h"
 
 namespace quendril::test {
+
+// A named way of acting on a dialog (a button, a key, the close box).
+template <class Dialog>
+using Way = std::pair<const char*, std::function<void(Dialog&)>>;
 
 class DialogTest : public ::testing::Test {
 protected:
@@ -49,6 +53,14 @@ protected:
         dlg.show();
         dlg.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    }
+
+    // Tab from the focused widget visits order, in order.
+    static void expectTabOrder(std::initializer_list<const QWidget*> order) {
+        for (const QWidget* next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            EXPECT_EQ(QApplication::focusWidget(), next);
+        }
     }
 
     ScopedWorkDir dir;

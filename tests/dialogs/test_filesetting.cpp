@@ -4,7 +4,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <filesystem>
-#include <functional>
 
 #include "dialogtest.h"
 #include "filehelpers.h"
@@ -20,9 +19,8 @@ protected:
     void SetUp() override {
         DialogTest::SetUp();
         for (const char* d : {"ap", "recv", "send"}) fs::create_directory(d);
-        ap = (dir.path() / "ap").string();
-        recv = (dir.path() / "recv").string();
-        send = (dir.path() / "send").string();
+        dlg = std::make_unique<frmFileSet>(&mainWindow);
+        showActive(*dlg);
     }
 
     static void typeInto(QLineEdit* box, const std::string& text) {
@@ -31,62 +29,61 @@ protected:
         QTest::keyClicks(box, QString::fromLatin1(text));
     }
 
-    void fillAll(frmFileSet& dlg, int kindIndex, bool append) {
-        typeInto(dlg.txtDir[0], ap);
-        typeInto(dlg.txtDir[1], recv);
-        typeInto(dlg.txtDir[2], send);
-        dlg.dblFileKind->setCurrentIndex(kindIndex);
-        dlg.chkAppend->setChecked(append);
+    void fillAll(int kindIndex, bool append) {
+        for (int k = 0; k < 3; ++k) typeInto(dlg->txtDir[k], dirs[k]);
+        dlg->dblFileKind->setCurrentIndex(kindIndex);
+        dlg->chkAppend->setChecked(append);
     }
 
-    std::string ap, recv, send;
+    void ok() { QTest::mouseClick(dlg->cmdFileSetOK, Qt::LeftButton); }
+
+    const std::string dirs[3] = {dir.str() + "/ap", dir.str() + "/recv", dir.str() + "/send"};
+    std::unique_ptr<frmFileSet> dlg;
 };
 
 TEST_F(FileSetTest, ShowsTheStoredSettingsWithTheirCaptions) {
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    EXPECT_EQ(dlg.windowTitle(), "File setting");
+    EXPECT_EQ(dlg->windowTitle(), "File setting");
     const char* labels[] = {"Application storage directory", "Receiving data storage directory",
                             "Transmitting data storage directory", "Transmitting file type"};
-    for (int k = 0; k < 4; ++k) EXPECT_EQ(dlg.lblFileSet[k]->text(), labels[k]);
-    EXPECT_EQ(dlg.cmdFileSetOK->text(), "OK");
-    EXPECT_EQ(dlg.cmdFileSetCancel->text(), "Cancel");
-    EXPECT_EQ(dlg.chkAppend->text(), "Append Mode");
-    ASSERT_EQ(dlg.dblFileKind->count(), 3);
-    EXPECT_EQ(dlg.dblFileKind->itemText(0), "Only AP appointment file");
-    EXPECT_EQ(dlg.dblFileKind->itemText(1), "Others");
-    EXPECT_EQ(dlg.dblFileKind->itemText(2), "All");
-    EXPECT_FALSE(dlg.dblFileKind->isEditable());
-
+    for (int k = 0; k < 4; ++k) EXPECT_EQ(dlg->lblFileSet[k]->text(), labels[k]);
+    EXPECT_EQ(dlg->cmdFileSetOK->text(), "OK");
+    EXPECT_EQ(dlg->cmdFileSetCancel->text(), "Cancel");
+    EXPECT_EQ(dlg->chkAppend->text(), "Append Mode");
+    ASSERT_EQ(dlg->dblFileKind->count(), 3);
+    const char* kinds[] = {"Only AP appointment file", "Others", "All"};
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(dlg->dblFileKind->itemText(k), kinds[k]);
+    EXPECT_FALSE(dlg->dblFileKind->isEditable());
     const QString cwd = QString::fromLatin1(dir.str());
-    for (QLineEdit* box : dlg.txtDir) {
+    for (QLineEdit* box : dlg->txtDir) {
         EXPECT_EQ(box->text(), cwd);
         EXPECT_EQ(box->selectedText(), cwd);
     }
-    EXPECT_EQ(dlg.dblFileKind->currentText(), "All");
-    EXPECT_FALSE(dlg.chkAppend->isChecked());
-    EXPECT_EQ(QApplication::focusWidget(), dlg.txtDir[0]);
-    EXPECT_EQ(dlg.windowIcon().cacheKey(), mainWindow.windowIcon().cacheKey());
+    EXPECT_EQ(dlg->dblFileKind->currentText(), "All");
+    EXPECT_FALSE(dlg->chkAppend->isChecked());
+    EXPECT_EQ(dlg->windowIcon().cacheKey(), mainWindow.windowIcon().cacheKey());
+    EXPECT_EQ(QApplication::focusWidget(), dlg->txtDir[0]);
+    expectTabOrder({dlg->txtDir[1], dlg->txtDir[2], dlg->dblFileKind, dlg->cmdFileSetOK, dlg->cmdFileSetCancel,
+                    dlg->chkAppend, dlg->txtDir[0]});
+    // A box left by the focus is fully selected again.
+    dlg->txtDir[0]->deselect();
+    dlg->txtDir[0]->end(false);
+    dlg->txtDir[1]->setFocus();
+    EXPECT_EQ(dlg->txtDir[0]->selectedText(), cwd);
 }
 
 TEST_F(FileSetTest, OkStoresWhatTheUserChose) {
-    struct Case {
+    const struct {
         int kindIndex;
         bool append;
-        const char* kind;
-        const char* word;
-    };
-    for (const Case& c : {Case{1, true, "OTR", "APPEND"}, Case{0, false, "LOD", ""},
-                          Case{2, true, "ALL", "APPEND"}}) {
+        const char *kind, *word;
+    } cases[] = {{1, true, "OTR", "APPEND"}, {0, false, "LOD", ""}, {2, true, "ALL", "APPEND"}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        frmFileSet dlg(&mainWindow);
-        showActive(dlg);
-        fillAll(dlg, c.kindIndex, c.append);
-        QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-        EXPECT_FALSE(dlg.isVisible());
-        EXPECT_EQ(iniLine(2), ap);
-        EXPECT_EQ(iniLine(3), recv);
-        EXPECT_EQ(iniLine(4), send);
+        showActive(*dlg);
+        fillAll(c.kindIndex, c.append);
+        ok();
+        EXPECT_FALSE(dlg->isVisible());
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(iniLine(2 + k), dirs[k]);
         EXPECT_EQ(iniLine(5), c.kind);
         EXPECT_EQ(iniLine(7), c.word);
         EXPECT_EQ(EnvSettings.appendMode, c.append);
@@ -94,155 +91,98 @@ TEST_F(FileSetTest, OkStoresWhatTheUserChose) {
     }
 }
 
-TEST_F(FileSetTest, LowerCaseLodSelectsTheFirstEntryAndIsStoredUpperCase) {
+// Every showing refills from the settings: a lower-case "lod" selects the
+// first entry, append mode is ticked; a file path passes the check; bytes
+// above 0x7F are stored as they are.
+TEST_F(FileSetTest, StoredValuesAndUnusualPathsRoundTrip) {
+    dlg->reject();
     EnvSettings.fileKind = "lod";
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    EXPECT_EQ(dlg.dblFileKind->currentIndex(), 0);
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-    EXPECT_EQ(iniLine(5), "LOD");
-}
-
-TEST_F(FileSetTest, AppendModeIsShownFromTheSettings) {
     EnvSettings.appendMode = true;
     EnvSettings.appendWord = "APPEND";
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    EXPECT_TRUE(dlg.chkAppend->isChecked());
-    dlg.chkAppend->setChecked(false);
-    QTest::keyClick(dlg.txtDir[0], Qt::Key_Return);
-    EXPECT_FALSE(dlg.isVisible());
+    std::ofstream("plain.txt") << "x";
+    fs::create_directory("d\xE9j\xE0");
+    showActive(*dlg);
+    EXPECT_EQ(dlg->dblFileKind->currentIndex(), 0);
+    EXPECT_TRUE(dlg->chkAppend->isChecked());
+    dlg->chkAppend->setChecked(false);
+    dlg->txtDir[0]->setText(QString::fromLatin1(dir.str() + "/d\xE9j\xE0"));
+    typeInto(dlg->txtDir[2], dir.str() + "/plain.txt");
+    QTest::keyClick(dlg->txtDir[0], Qt::Key_Return);
+    EXPECT_FALSE(dlg->isVisible());
+    EXPECT_EQ(iniLine(2), dir.str() + "/d\xE9j\xE0");
+    EXPECT_EQ(iniLine(4), dir.str() + "/plain.txt");
+    EXPECT_EQ(iniLine(5), "LOD");
     EXPECT_EQ(iniLine(7), "");
     EXPECT_FALSE(EnvSettings.appendMode);
 }
 
-TEST_F(FileSetTest, AFilePathPassesTheDirectoryCheck) {
-    std::ofstream("plain.txt") << "x";
-    const std::string file = (dir.path() / "plain.txt").string();
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    typeInto(dlg.txtDir[2], file);
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(iniLine(4), file);
-}
-
-TEST_F(FileSetTest, AMissingDirectoryKeepsTheDialogOpenAndTheFileUnchanged) {
+// A failed directory check (missing, a cancelled device error, text outside
+// the code page) keeps the dialog open with the focus on that box and the
+// file unchanged; the boxes before it are already taken over.
+TEST_F(FileSetTest, AFailedDirectoryCheckKeepsTheDialogOpen) {
+    const struct {
+        const char* name;
+        int box;
+        QString text;
+        int16_t fault;
+    } cases[] = {{"missing", 1, QString::fromLatin1(dir.str() + "/missing"), 0},
+                 {"device error", 0, QString(), 71},
+                 {"outside the code page", 2, QString::fromLatin1(dirs[2]) + QChar(0x20AC), 0}};
     const std::string before = iniBytes();
-    const std::string oldRecv = EnvSettings.recvDir;
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    typeInto(dlg.txtDir[0], ap);
-    typeInto(dlg.txtDir[1], (dir.path() / "missing").string());
-    typeInto(dlg.txtDir[2], send);
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), dlg.txtDir[1]);
-    EXPECT_EQ(iniBytes(), before);
-    EXPECT_TRUE(host.shown.empty());
-    // The boxes before the failing one are already taken over.
-    EXPECT_EQ(EnvSettings.apDir, ap);
-    EXPECT_EQ(EnvSettings.recvDir, oldRecv);
-    EXPECT_NE(EnvSettings.sendDir, send);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        readIni();
+        host.shown.clear();
+        showActive(*dlg);
+        fillAll(1, true);
+        if (!c.text.isNull()) dlg->txtDir[c.box]->setText(c.text);
+        if (c.fault) injectFileFault(c.fault);
+        ok();
+        clearFileFaults();
+        EXPECT_TRUE(dlg->isVisible());
+        EXPECT_EQ(QApplication::focusWidget(), dlg->txtDir[c.box]);
+        EXPECT_EQ(iniBytes(), before);
+        EXPECT_EQ(EnvSettings.apDir, c.box > 0 ? dirs[0] : dir.str());
+        EXPECT_EQ(EnvSettings.recvDir, c.box > 1 ? dirs[1] : dir.str());
+        EXPECT_EQ(EnvSettings.sendDir, dir.str());
+        EXPECT_EQ(EnvSettings.fileKind, "ALL");
+        ASSERT_EQ(host.shown.size(), c.fault ? 1u : 0u);
+        if (c.fault) {
+            EXPECT_EQ(host.shown[0].buttons, BoxButtons::RetryCancel);
+        }
+        dlg->reject();
+    }
 }
 
-TEST_F(FileSetTest, ACancelledDeviceErrorDuringTheCheckFailsIt) {
-    const std::string before = iniBytes();
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    injectFileFault(71);
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-    clearFileFaults();
-    ASSERT_EQ(host.shown.size(), 1u);
-    EXPECT_EQ(host.shown[0].buttons, BoxButtons::RetryCancel);
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), dlg.txtDir[0]);
-    EXPECT_EQ(iniBytes(), before);
-}
-
-TEST_F(FileSetTest, TextOutsideTheCodePageIsRefusedLikeAMissingDirectory) {
-    const std::string before = iniBytes();
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    dlg.txtDir[2]->setText(QString::fromLatin1(send) + QChar(0x20AC));
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-    EXPECT_TRUE(dlg.isVisible());
-    EXPECT_EQ(QApplication::focusWidget(), dlg.txtDir[2]);
-    EXPECT_EQ(iniBytes(), before);
-}
-
-TEST_F(FileSetTest, HighLatin1BytesAreStoredUnchanged) {
-    const std::string name = "d\xE9j\xE0";
-    fs::create_directory(name);
-    const std::string path = dir.str() + "/" + name;
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    dlg.txtDir[0]->setText(QString::fromLatin1(path));
-    QTest::mouseClick(dlg.cmdFileSetOK, Qt::LeftButton);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(iniLine(2), path);
-}
-
-TEST_F(FileSetTest, CancelEscAndCloseBoxStoreNothing) {
-    const std::pair<const char*, std::function<void(frmFileSet&)>> ways[] = {
+TEST_F(FileSetTest, CancelEscCloseBoxAndEnterOnCancelStoreNothing) {
+    const Way<frmFileSet> ways[] = {
         {"Cancel", [](frmFileSet& d) { QTest::mouseClick(d.cmdFileSetCancel, Qt::LeftButton); }},
         {"Esc", [](frmFileSet& d) { QTest::keyClick(d.txtDir[1], Qt::Key_Escape); }},
         {"close box", [](frmFileSet& d) { d.close(); }},
+        {"Enter on Cancel", [](frmFileSet& d) {
+             d.cmdFileSetCancel->setFocus();
+             QTest::keyClick(d.cmdFileSetCancel, Qt::Key_Return);
+         }},
     };
     const std::string before = iniBytes();
     const EnvSettingsRecord stored = EnvSettings;
-    frmFileSet dlg(&mainWindow);
     for (const auto& [name, leave] : ways) {
         SCOPED_TRACE(name);
-        showActive(dlg);
-        fillAll(dlg, 0, true);
-        leave(dlg);
-        EXPECT_FALSE(dlg.isVisible());
+        showActive(*dlg);
+        fillAll(0, true);
+        leave(*dlg);
+        EXPECT_FALSE(dlg->isVisible());
         EXPECT_EQ(iniBytes(), before);
         EXPECT_EQ(EnvSettings.apDir, stored.apDir);
         EXPECT_EQ(EnvSettings.fileKind, stored.fileKind);
         EXPECT_EQ(EnvSettings.appendMode, stored.appendMode);
         // The next showing brings back the stored values.
-        showActive(dlg);
-        EXPECT_EQ(dlg.txtDir[0]->text(), QString::fromLatin1(stored.apDir));
-        EXPECT_EQ(dlg.dblFileKind->currentText(), "All");
-        EXPECT_FALSE(dlg.chkAppend->isChecked());
-        dlg.reject();
+        showActive(*dlg);
+        EXPECT_EQ(dlg->txtDir[0]->text(), QString::fromLatin1(stored.apDir));
+        EXPECT_EQ(dlg->dblFileKind->currentText(), "All");
+        EXPECT_FALSE(dlg->chkAppend->isChecked());
+        dlg->reject();
     }
-}
-
-TEST_F(FileSetTest, EnterPressesCancelWhenCancelHasTheFocus) {
-    const std::string before = iniBytes();
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    typeInto(dlg.txtDir[0], ap);
-    dlg.cmdFileSetCancel->setFocus();
-    QTest::keyClick(dlg.cmdFileSetCancel, Qt::Key_Return);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(iniBytes(), before);
-}
-
-TEST_F(FileSetTest, TabMovesInTheGivenOrder) {
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    const QWidget* order[] = {dlg.txtDir[1], dlg.txtDir[2], dlg.dblFileKind, dlg.cmdFileSetOK,
-                              dlg.cmdFileSetCancel, dlg.chkAppend, dlg.txtDir[0]};
-    for (const QWidget* next : order) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget(), next);
-    }
-}
-
-TEST_F(FileSetTest, ABoxLeftByTheFocusIsFullySelectedAgain) {
-    frmFileSet dlg(&mainWindow);
-    showActive(dlg);
-    QLineEdit* box = dlg.txtDir[0];
-    box->setFocus();
-    box->deselect();
-    box->end(false);
-    dlg.txtDir[1]->setFocus();
-    EXPECT_EQ(box->selectedText(), box->text());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <functional>
 
 #include "dialogtest.h"
 #include "frmVersion.h"
@@ -14,51 +13,43 @@ namespace quendril::test {
 namespace {
 
 TEST(VersionLine, MinorAndRevisionAreWrittenOneAfterTheOther) {
-    struct Case {
+    EXPECT_EQ(versionLine(kVersionMajor, kVersionMinor, kVersionRevision), "Version 2.00");
+    const struct {
         int major, minor, revision;
         const char* line;
-    };
-    for (const Case& c : {Case{2, 0, 0, "Version 2.00"}, Case{2, 1, 5, "Version 2.15"},
-                          Case{2, 10, 3, "Version 2.103"}, Case{10, 0, 12, "Version 10.012"}}) {
-        EXPECT_EQ(versionLine(c.major, c.minor, c.revision), c.line);
-    }
-}
-
-TEST(VersionLine, TheProgramIsVersionTwoPointZeroZero) {
-    EXPECT_EQ(versionLine(kVersionMajor, kVersionMinor, kVersionRevision), "Version 2.00");
+    } cases[] = {{2, 0, 0, "Version 2.00"}, {2, 1, 5, "Version 2.15"}, {2, 10, 3, "Version 2.103"},
+                 {10, 0, 12, "Version 10.012"}};
+    for (const auto& c : cases) EXPECT_EQ(versionLine(c.major, c.minor, c.revision), c.line);
 }
 
 using VersionTest = DialogTest;
 
-TEST_F(VersionTest, ShowsTheNameLineTheVersionLineAndTheIcon) {
-    frmVersion dlg(&mainWindow);
-    showActive(dlg);
-    EXPECT_EQ(dlg.windowTitle(), "QUENDRIL");
-    EXPECT_EQ(dlg.lblVersion[0]->text(), "QUENDRIL 32BIT English");
-    EXPECT_EQ(dlg.lblVersion[1]->text(), "Version 2.00");
-    EXPECT_EQ(dlg.cmdOK->text(), "OK");
-    EXPECT_EQ(dlg.windowIcon().cacheKey(), mainWindow.windowIcon().cacheKey());
-    const QPixmap shown = dlg.imgVersion->pixmap();
-    ASSERT_FALSE(shown.isNull());
-    EXPECT_EQ(shown.size(), QSize(32, 32));
-    EXPECT_EQ(shown.toImage().pixelColor(0, 0), QColor(Qt::darkCyan));
-    EXPECT_EQ(dlg.imgVersion->geometry(), QRect(ui::twipsRect(120, 240, 0, 0, &dlg).topLeft(), QSize(32, 32)));
-    // Labels grow to the right from their left edges.
-    EXPECT_GE(dlg.lblVersion[0]->width(), dlg.lblVersion[0]->sizeHint().width());
-    EXPECT_LT(dlg.imgVersion->geometry().right(), dlg.lblVersion[0]->x());
-}
-
-TEST_F(VersionTest, TheIconIsShownAtItsOwnSize) {
-    QPixmap big(48, 48);
-    big.fill(Qt::darkRed);
-    mainWindow.setWindowIcon(QIcon(big));
-    frmVersion dlg(&mainWindow);
-    EXPECT_EQ(dlg.imgVersion->pixmap().size(), QSize(48, 48));
-    EXPECT_EQ(dlg.imgVersion->size(), QSize(48, 48));
+TEST_F(VersionTest, ShowsTheNameLineTheVersionLineAndTheIconAtItsOwnSize) {
+    for (int side : {32, 48}) {
+        SCOPED_TRACE(side);
+        QPixmap icon(side, side);
+        icon.fill(Qt::darkRed);
+        if (side != 32) mainWindow.setWindowIcon(QIcon(icon));
+        frmVersion dlg(&mainWindow);
+        showActive(dlg);
+        EXPECT_EQ(dlg.windowTitle(), "QUENDRIL");
+        EXPECT_EQ(dlg.lblVersion[0]->text(), "QUENDRIL 32BIT English");
+        EXPECT_EQ(dlg.lblVersion[1]->text(), "Version 2.00");
+        EXPECT_EQ(dlg.cmdOK->text(), "OK");
+        EXPECT_EQ(dlg.windowIcon().cacheKey(), mainWindow.windowIcon().cacheKey());
+        const QPixmap shown = dlg.imgVersion->pixmap();
+        EXPECT_EQ(shown.size(), QSize(side, side));
+        EXPECT_EQ(shown.toImage().pixelColor(0, 0), QColor(side == 32 ? Qt::darkCyan : Qt::darkRed));
+        EXPECT_EQ(dlg.imgVersion->geometry(),
+                  QRect(ui::twipsRect(120, 240, 0, 0, &dlg).topLeft(), QSize(side, side)));
+        // Labels grow to the right from their left edges.
+        EXPECT_GE(dlg.lblVersion[0]->width(), dlg.lblVersion[0]->sizeHint().width());
+        EXPECT_LT(dlg.imgVersion->geometry().right(), dlg.lblVersion[0]->x());
+    }
 }
 
 TEST_F(VersionTest, OkEnterEscAndCloseBoxCloseIt) {
-    const std::pair<const char*, std::function<void(frmVersion&)>> ways[] = {
+    const Way<frmVersion> ways[] = {
         {"OK", [](frmVersion& d) { QTest::mouseClick(d.cmdOK, Qt::LeftButton); }},
         {"Enter", [](frmVersion& d) { QTest::keyClick(&d, Qt::Key_Return); }},
         {"Esc", [](frmVersion& d) { QTest::keyClick(&d, Qt::Key_Escape); }},
