@@ -88,21 +88,27 @@ public:
     std::function<void()> onYield;
     int highestCell = -1;  // the highest cell dispHTID drew a terminal in
 
-    void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override;
-    void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override;
-    void dispErrStat(std::string& htid, int16_t errCode) override;
-    void commInfoOn() override { timeline_.push_back("on"); }
-    void commInfoOff() override { timeline_.push_back("off"); }
-    void writeScale(int16_t percent) override { timeline_.push_back("scale " + std::to_string(percent)); }
-    void setIconCaption(int16_t captionNum) override { timeline_.push_back("icon " + std::to_string(captionNum)); }
-    void hideErrorPanel() override { timeline_.push_back("hideErr"); }
-    void hideScalePanel() override { timeline_.push_back("hideScale"); }
+    void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override {
+        note("status " + std::to_string(stat) + " " + std::to_string(kind) + " " + htid);
+    }
+    void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override {
+        if (!htid.empty()) highestCell = std::max<int>(highestCell, winNum);
+        note("cell " + std::to_string(winNum) + " " + (htid.empty() ? "clear" : htid) + " " + std::to_string(stat));
+    }
+    void dispErrStat(std::string& htid, int16_t errCode) override { note("err " + htid + " " + std::to_string(errCode)); }
+    void commInfoOn() override { note("on"); }
+    void commInfoOff() override { note("off"); }
+    void writeScale(int16_t percent) override { note("scale " + std::to_string(percent)); }
+    void setIconCaption(int16_t captionNum) override { note("icon " + std::to_string(captionNum)); }
+    void hideErrorPanel() override { note("hideErr"); }
+    void hideScalePanel() override { note("hideScale"); }
     void yieldEvents() override {
         ++yields;
         if (onYield) onYield();
     }
 
 private:
+    void note(const std::string& entry) { timeline_.push_back(entry); }
     std::vector<std::string>& timeline_;
 };
 

@@ -19,39 +19,6 @@ T popOr(std::deque<T>& q, T otherwise) {
     return v;
 }
 
-int16_t fakeOpen(int32_t port, OpenParam* param) {
-    log("open " + std::to_string(port));
-    fake().lastOpenParam = *param;
-    return fake().openResult;
-}
-int16_t fakeClose() {
-    log("close");
-    return 0;
-}
-int16_t fakeDisconnect(int32_t mode, CommInfo* info) {
-    log("disconnect " + std::to_string(mode));
-    fake().disconnectModes.push_back(mode);
-    fake().disconnectSeen.push_back(*info);
-    fake().disconnectRecords.push_back(info);
-    std::memset(info->aux1, 'x', sizeof info->aux1);  // the library may write into the record
-    return 0;
-}
-int16_t fakeIdtblclr() {
-    log("idtblclr");
-    fake().registeredIds.clear();
-    return 0;
-}
-int16_t fakeIdtbladd(char* id) {
-    log(std::string("idtbladd ") + id);
-    fake().registeredIds.emplace_back(id);
-    return popOr<int16_t>(fake().idAddResults, 0);
-}
-int16_t fakePolling(int32_t* mode, int32_t boxCount) {
-    log("polling " + std::to_string(boxCount) + " mode " + std::to_string(*mode));
-    if (fake().onPoll) fake().onPoll();
-    if (fake().takeStop()) return TVK_ESTOPPED;
-    return popOr<int16_t>(fake().pollResults, TVK_ESTOPPED);
-}
 int16_t readRecord(const char* name, CommInfo* info) {
     log(name);
     if (fake().records.empty()) return TVK_ENOMORE;
@@ -59,8 +26,7 @@ int16_t readRecord(const char* name, CommInfo* info) {
     *info = a.info;
     return a.result;
 }
-int16_t fakeFirst(CommInfo* info) { return readRecord("getcinffirst", info); }
-int16_t fakeNext(CommInfo* info) { return readRecord("getcinfnext", info); }
+
 int16_t transfer(const std::string& name, char* text, CommInfo* info) {
     log(name + " " + text);
     fake().transferTexts.emplace_back(text);
@@ -69,29 +35,47 @@ int16_t transfer(const std::string& name, char* text, CommInfo* info) {
     const int16_t scripted = popOr<int16_t>(fake().jobResults, 0);
     return fake().takeStop() ? int16_t{TVK_ESTOPPED} : scripted;
 }
-int16_t fakeFilerecv(char* dir, CommInfo* info) { return transfer("filerecv", dir, info); }
-int16_t fakeFilesend(char* pattern, CommInfo* info) { return transfer("filesend", pattern, info); }
-int16_t fakeGeterrinf() {
-    log("geterrinf");
-    return popOr<int16_t>(fake().errWords, 0);
-}
-int16_t fakeStopreq() {
-    log("stopreq");
-    fake().requestStop();
-    return 0;
-}
-int16_t fakeSethwnd(int32_t, int32_t) { return 0; }
-int16_t fakeGetcomfname(char* buf) {
-    buf[0] = '\0';
-    return 0;
-}
-int16_t fakeSetnotify(tvk_notify_fn, void*) { return 0; }
-int16_t fakeSetpump(tvk_pump_fn, void*) { return 0; }
 
 const TvkTable kFakeTable{
-    fakeOpen,    fakeClose,       fakeDisconnect, fakeIdtblclr, fakeIdtbladd,  fakePolling,
-    fakeFirst,   fakeNext,        fakeFilerecv,   fakeFilesend, fakeGeterrinf, fakeStopreq,
-    fakeSethwnd, fakeGetcomfname, fakeSetnotify,  fakeSetpump,
+    [](int32_t port, OpenParam* param) -> int16_t {
+        log("open " + std::to_string(port));
+        fake().lastOpenParam = *param;
+        return fake().openResult;
+    },
+    []() -> int16_t { return log("close"), 0; },
+    [](int32_t mode, CommInfo* info) -> int16_t {
+        log("disconnect " + std::to_string(mode));
+        fake().disconnectModes.push_back(mode);
+        fake().disconnectSeen.push_back(*info);
+        fake().disconnectRecords.push_back(info);
+        std::memset(info->aux1, 'x', sizeof info->aux1);  // the library may write into the record
+        return 0;
+    },
+    []() -> int16_t {
+        log("idtblclr");
+        fake().registeredIds.clear();
+        return 0;
+    },
+    [](char* id) -> int16_t {
+        log(std::string("idtbladd ") + id);
+        fake().registeredIds.emplace_back(id);
+        return popOr<int16_t>(fake().idAddResults, 0);
+    },
+    [](int32_t* mode, int32_t boxCount) -> int16_t {
+        log("polling " + std::to_string(boxCount) + " mode " + std::to_string(*mode));
+        if (fake().onPoll) fake().onPoll();
+        return fake().takeStop() ? int16_t{TVK_ESTOPPED} : popOr<int16_t>(fake().pollResults, TVK_ESTOPPED);
+    },
+    [](CommInfo* info) { return readRecord("getcinffirst", info); },
+    [](CommInfo* info) { return readRecord("getcinfnext", info); },
+    [](char* dir, CommInfo* info) { return transfer("filerecv", dir, info); },
+    [](char* pattern, CommInfo* info) { return transfer("filesend", pattern, info); },
+    []() -> int16_t { return log("geterrinf"), popOr<int16_t>(fake().errWords, 0); },
+    []() -> int16_t { return log("stopreq"), fake().requestStop(), 0; },
+    [](int32_t, int32_t) -> int16_t { return 0; },
+    [](char* buf) -> int16_t { return buf[0] = '\0', 0; },
+    [](tvk_notify_fn, void*) -> int16_t { return 0; },
+    [](tvk_pump_fn, void*) -> int16_t { return 0; },
 };
 
 }  // namespace
@@ -123,18 +107,6 @@ int FakeTvk::calls(const std::string& name) const {
 void pressCancel() {
     tvk().stopreq();
     stopRequested = true;
-}
-
-void RecordingView::dispStatus(int16_t stat, int16_t kind, const std::string& htid) {
-    timeline_.push_back("status " + std::to_string(stat) + " " + std::to_string(kind) + " " + htid);
-}
-void RecordingView::dispHTID(int16_t winNum, const std::string& htid, int16_t stat) {
-    if (!htid.empty()) highestCell = std::max<int>(highestCell, winNum);
-    timeline_.push_back("cell " + std::to_string(winNum) + " " + (htid.empty() ? "clear" : htid) + " " +
-                        std::to_string(stat));
-}
-void RecordingView::dispErrStat(std::string& htid, int16_t errCode) {
-    timeline_.push_back("err " + htid + " " + std::to_string(errCode));
 }
 
 std::vector<std::string> entriesWith(const std::vector<std::string>& timeline, const std::string& prefix) {

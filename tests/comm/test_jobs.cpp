@@ -358,6 +358,7 @@ TEST_F(TransmitTest, MissingSourceDirectoryEndsTheProgramWithoutSending) {
         ASSERT_EQ(host.shown.size(), 1u);
         EXPECT_EQ(host.shown[0].text, fileErrMessage(kFileErrPathAccess, missing));
         EXPECT_EQ(seen("disconnect"), Strings{"disconnect 1"});
+        EXPECT_EQ(std::string(fake.disconnectSeen.back().htId, 6), std::string(6, '\0')) << "a blank record";
         EXPECT_EQ(timeline.back(), "close");
         EXPECT_EQ(fake.calls("filesend"), 0);
     }

@@ -199,12 +199,6 @@ TEST_F(DriverTest, MoreTerminalsThanCellsAreAllServedAndSixteenDrawn) {
     EXPECT_EQ(commInfoList.size(), 20u);
 }
 
-TEST_F(DriverTest, CommCloseDisconnectsWithABlankRecordThenCloses) {
-    commClose();
-    EXPECT_EQ(timeline, (Strings{"disconnect 1", "close"}));
-    EXPECT_EQ(std::string(fake.disconnectSeen[0].htId, 6), std::string(6, '\0'));
-}
-
 using PollingTest = CommTest;
 
 TEST_F(PollingTest, RegistersTheIdTableOrTheWildcardWhenItIsEmpty) {
