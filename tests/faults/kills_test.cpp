@@ -1,0 +1,107 @@
+// SIGKILL at random moments: while writeIni replaces hostpc.ini, and while the
+// real program receives a file. Afterwards hostpc.ini is the old or the new
+// one, and every received file is complete or absent.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <random>
+#include <thread>
+
+#include "declar.h"
+#include "faultrig.h"
+#include "hostpcIni.h"
+#include "tempdir.h"
+
+namespace quendril::test::faults {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Kills child at once and reaps it.
+void killNow(ChildProcess& child) {
+    ::kill(child.pid(), SIGKILL);
+    child.wait(5000ms);
+}
+
+TEST(Kills, HostpcIniIsAlwaysTheOldOrTheNewFile) {
+    ScopedWorkDir work;
+    ChildProcess({QUENDRIL_INI_REWRITER, "--once", "B"}).wait(10000ms);
+    const std::string b = readBytes("hostpc.ini");
+    ChildProcess({QUENDRIL_INI_REWRITER, "--once", "A"}).wait(10000ms);
+    const std::string a = readBytes("hostpc.ini");
+    ASSERT_FALSE(a.empty());
+    ASSERT_NE(a, b);
+    std::mt19937 rng(2026);
+    int sawA = 0, sawB = 0;
+    const int runs = 60;
+    for (int i = 0; i < runs; ++i) {
+        ChildProcess writer({QUENDRIL_INI_REWRITER}, {"/dev/null", "/dev/null", "/dev/null"});
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
+        killNow(writer);
+        const std::string now = readBytes("hostpc.ini");
+        ASSERT_TRUE(now == a || now == b) << "run " << i << ": hostpc.ini damaged, " << now.size() << " bytes";
+        (now == a ? sawA : sawB)++;
+    }
+    EXPECT_GT(sawA, 0);
+    EXPECT_GT(sawB, 0) << "the kills fell among the writes";
+    std::cout << "[faults] SIGKILL during writeIni: " << runs << " kills, old/new " << sawA << "/" << sawB
+              << ", never damaged\n";
+}
+
+#ifdef QUENDRIL_BIN
+// hostpc.ini and the ID file for the real program: COM0 at 115200, box 1.
+void writeProgramSettings(const fs::path& root) {
+    makeDefaultIni();
+    EnvSettings.comPort = "00";
+    EnvSettings.baudCode = "07";
+    EnvSettings.ioBoxCount = "01";
+    EnvSettings.recvDir = (root / "recv").string();
+    EnvSettings.fileKind = "ALL";
+    EnvSettings.lineParamA = "0100";
+    EnvSettings.lineParamB = "05000";
+    EnvSettings.lineParamC = "05";
+    ASSERT_TRUE(writeIni());
+    writeBytes((root / "HOSTPCID.INF").string(), "hostpcid.inf\r\n&&&&&&,,,\r\n");
+}
+
+TEST(Kills, ProgramKilledWhileReceivingLeavesOnlyCompleteFiles) {
+    ScopedWorkDir work;
+    const fs::path root = work.path();
+    const std::map<std::string, std::string> sent = {{"A.TXT", content(2000, 81)}, {"B.BIN", content(300000, 82)}};
+    for (const auto& [name, bytes] : sent) putFile(root / "ht" / name, bytes);
+    fs::create_directories(root / "recv");
+    writeProgramSettings(root);
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    int partialAtKill = 0;
+    const int delaysMs[] = {0, 150, 600};
+    for (int delay : delaysMs) {
+        SCOPED_TRACE("kill " + std::to_string(delay) + " ms into the receive");
+        fs::remove_all(root / "recv");
+        fs::create_directories(root / "recv");
+        LineSettings s;
+        s.baud = 115200;
+        FleetLine line(root / "fleet.txt", "box 1 id=HT0001\njob 1 send " + (root / "ht").string() + "\n", s,
+                       lineParams(100, 5000, 5));
+        ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", (root / "quendril.log").string(),
+                                                     (root / "quendril.log").string()});
+        const auto limit = Clock::now() + 20s;
+        while (Clock::now() < limit && fs::is_empty(root / "recv") && program.running()) {
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_FALSE(fs::is_empty(root / "recv")) << "the receive never started\n"
+                                                   << readBytes((root / "quendril.log").string()) << line.htsimLog();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        killNow(program);
+        line.stop();
+        EXPECT_EQ(wrongFiles(root / "recv", sent), "");
+        partialAtKill += !fs::exists(root / "recv/B.BIN");
+    }
+    EXPECT_EQ(partialAtKill, 3) << "every kill fell inside the large file's transfer";
+    std::cout << "[faults] SIGKILL of quendril AUTO while receiving at 115200: 3 kills, no partial file under a "
+                 "final name\n";
+}
+#endif
+
+}  // namespace
+}  // namespace quendril::test::faults

@@ -1,0 +1,327 @@
+// The program's Execute run (commExecute with the real library) against htsim
+// over lineemu: a terminal that vanishes, Cancel at each stage of the run and
+// a full disk while appending. The window is a recording RunView whose event
+// processing presses Cancel at the chosen moment, as the Cancel button does.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <thread>
+
+#include "comm.h"
+#include "declar.h"
+#include "faultrig.h"
+#include "hostpcIni.h"
+#include "runview.h"
+#include "tempdir.h"
+#include "testhost.h"
+
+namespace quendril::test::faults {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Cell {
+    int16_t index;
+    std::string id;
+    int16_t state;
+    bool operator==(const Cell&) const = default;
+};
+
+// Records what the run shows and presses Cancel when cancelWhen says so, or
+// when the run outlives its deadline (then `overran` tells the test).
+class RecordingView : public RunView {
+public:
+    std::vector<Cell> cells;
+    std::vector<int16_t> errCodes;
+    std::function<bool()> cancelWhen;
+    Clock::time_point deadline = Clock::now() + 30s;
+    bool cancelled = false;
+    bool overran = false;
+    Clock::time_point cancelledAt{};
+    int yields = 0;
+
+    void dispStatus(int16_t, int16_t, const std::string&) override {}
+    void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override {
+        if (!htid.empty()) cells.push_back({winNum, htid, stat});
+    }
+    void dispErrStat(std::string&, int16_t errCode) override { errCodes.push_back(errCode); }
+    void commInfoOn() override {}
+    void commInfoOff() override {}
+    void writeScale(int16_t) override {}
+    void setIconCaption(int16_t) override {}
+    void hideErrorPanel() override {}
+    void hideScalePanel() override {}
+    void yieldEvents() override {
+        ++yields;
+        if (cancelled) return;
+        overran = Clock::now() > deadline;
+        if (overran || (cancelWhen && cancelWhen())) pressCancel();
+    }
+
+private:
+    void pressCancel() {
+        tvk().stopreq();
+        stopRequested = true;
+        cancelled = true;
+        cancelledAt = Clock::now();
+    }
+};
+
+// Line calls seen through the program's table: when each job ended, and the
+// polls made after Cancel.
+struct CallLog {
+    TvkTable library{};
+    RecordingView* view = nullptr;
+    bool sendReturned = false;
+    int pollsAfterCancel = 0;
+    std::vector<std::pair<int16_t, long long>> recvResults;  // result, ms taken
+};
+CallLog* calls = nullptr;
+
+int16_t loggedFilesend(char* pattern, CommInfo* info) {
+    const int16_t r = calls->library.filesend(pattern, info);
+    calls->sendReturned = true;
+    return r;
+}
+int16_t loggedFilerecv(char* dir, CommInfo* info) {
+    const auto t0 = Clock::now();
+    const int16_t r = calls->library.filerecv(dir, info);
+    calls->recvResults.emplace_back(r, msSince(t0));
+    return r;
+}
+int16_t loggedPolling(int32_t* mode, int32_t boxCount) {
+    if (calls->view->cancelled) ++calls->pollsAfterCancel;
+    return calls->library.polling(mode, boxCount);
+}
+void pumpEvents(void* user) { static_cast<RecordingView*>(user)->yieldEvents(); }
+
+class ProgramRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        log.library = tvk();
+        log.view = &view;
+        calls = &log;
+        tvk().filesend = loggedFilesend;
+        tvk().filerecv = loggedFilerecv;
+        tvk().polling = loggedPolling;
+        setRunView(&view);
+        tempDir = (root / "TEMP").string();
+        fs::create_directories(tempDir);
+        htIdCount = 0;
+    }
+    void TearDown() override {
+        tvk().setpump(nullptr, nullptr);
+        tvk() = log.library;
+        calls = nullptr;
+        setRunView(nullptr);
+        tempDir.clear();
+        stopRequested = false;
+        if (HasFailure() && line) std::cerr << "htsim.log:\n" << line->htsimLog() << "\n";
+    }
+
+    // hostpc.ini for COM0, boxes 1..boxes, every directory under the work
+    // directory; the run reads it itself.
+    void writeSettings(int boxes, bool append, const tvk_openparam& p) {
+        makeDefaultIni();
+        EnvSettings.comPort = "00";
+        EnvSettings.baudCode = "07";
+        EnvSettings.ioBoxCount = (boxes < 10 ? "0" : "") + std::to_string(boxes);
+        EnvSettings.lineParamA = std::to_string(p.lineParamA);
+        EnvSettings.lineParamB = std::to_string(p.lineParamB);
+        EnvSettings.lineParamC = std::to_string(p.lineParamC);
+        for (const char* d : {"ap", "recv", "send"}) fs::create_directories(root / d);
+        EnvSettings.apDir = (root / "ap").string();
+        EnvSettings.recvDir = (root / "recv").string();
+        EnvSettings.sendDir = (root / "send").string();
+        EnvSettings.fileKind = "ALL";
+        EnvSettings.appendWord = append ? "APPEND" : "";
+        ASSERT_TRUE(writeIni());
+    }
+
+    // Starts the line at 2 Mbit/s and runs Execute to its end.
+    void run(const std::string& fleet, int boxes, bool append = false, tvk_openparam p = lineParams(40, 800, 2)) {
+        writeSettings(boxes, append, p);
+        LineSettings s;
+        s.baud = 2000000;
+        // The previous line goes first: it restores the environment it changed.
+        line.reset();
+        line = std::make_unique<FleetLine>(root / "fleet.txt", fleet, s, p);
+        tvk().setpump(&pumpEvents, &view);
+        commExecute();
+        returnedAfterCancelMs = view.cancelled ? msSince(view.cancelledAt) : -1;
+        tvk_openparam again = p;
+        lineFreeAfterRun = tvk_open(0, &again) == TVK_OK;
+        tvk_close();
+        line->stop();
+    }
+
+    // Runs Execute until cancelWhen presses Cancel; the run must end at once,
+    // poll no more and leave the port free and no staged copy behind.
+    void runAndCancel(const std::string& fleet, std::function<bool()> cancelWhen, const std::string& stage) {
+        view = RecordingView{};
+        view.cancelWhen = std::move(cancelWhen);
+        log.sendReturned = false;
+        log.pollsAfterCancel = 0;
+        for (const char* d : {"recv", "TEMP"}) fs::remove_all(root / d);
+        fs::create_directories(root / "TEMP");
+        run(fleet, 2);
+        EXPECT_TRUE(view.cancelled);
+        EXPECT_FALSE(view.overran);
+        EXPECT_LT(returnedAfterCancelMs, 500) << "the run ends soon after Cancel";
+        EXPECT_LE(log.pollsAfterCancel, 1) << "no polling after Cancel";
+        EXPECT_TRUE(lineFreeAfterRun) << "the run released the port";
+        EXPECT_TRUE(fs::is_empty(root / "TEMP")) << "no staged copies are left";
+        std::cout << "[faults] program: Cancel during " << stage << ": run ended " << returnedAfterCancelMs
+                  << " ms later, " << log.pollsAfterCancel << " polls after it\n";
+    }
+
+    bool hasEntries(const fs::path& dir) { return fs::exists(dir) && !fs::is_empty(dir); }
+
+    ScopedWorkDir work;
+    fs::path root = work.path();
+    TestHost host;
+    RecordingView view;
+    CallLog log;
+    std::unique_ptr<FleetLine> line;
+    long long returnedAfterCancelMs = -1;
+    bool lineFreeAfterRun = false;
+};
+
+TEST_F(ProgramRun, VanishedTerminalIsShownFailedAndTheRunServesTheNext) {
+    const auto gone = content(200000, 51), next = content(3000, 52), last = content(10, 53);
+    putFile(root / "ht1/GONE.BIN", gone);
+    putFile(root / "ht2/NEXT.TXT", next);
+    putFile(root / "ht3/LAST.TXT", last);
+    const std::string r = root.string();
+    run("box 1 id=HT0001 vanish=30000\njob 1 send " + r + "/ht1\nbox 2 id=HT0002\njob 2 send " + r +
+            "/ht2\nbox 3 id=HT0003\njob 3 send " + r + "/ht3\njob 3 end\n",
+        3);
+    EXPECT_FALSE(view.overran);
+    EXPECT_FALSE(view.cancelled) << "the run ended on the terminal's end of work";
+    EXPECT_EQ(digestOf(root / "recv"), digest({{"NEXT.TXT", next}, {"LAST.TXT", last}}));
+    const std::vector<Cell> finals = {{0, "HT0001", kHtErrorEnd}, {1, "HT0002", kHtDone}, {2, "HT0003", kHtDone}};
+    for (const Cell& c : finals) {
+        EXPECT_NE(std::find(view.cells.begin(), view.cells.end(), c), view.cells.end()) << c.id << " " << c.state;
+    }
+    ASSERT_FALSE(log.recvResults.empty());
+    EXPECT_LT(log.recvResults.front().first, 0);
+    EXPECT_LT(log.recvResults.front().second, 3 * (40 + 800) + 1000) << "the job fails within the timers";
+    ASSERT_FALSE(view.errCodes.empty());
+    EXPECT_TRUE(view.errCodes.front() & TVK_ES_TIMEOUT) << view.errCodes.front();
+    EXPECT_TRUE(fs::is_empty(root / "TEMP"));
+    std::cout << "[faults] program: vanished terminal failed after " << log.recvResults.front().second
+              << " ms, the next two served\n";
+}
+
+TEST_F(ProgramRun, CancelAtEachStageEndsTheRunAndFreesTheLine) {
+    struct Case {
+        const char* stage;
+        std::string fleet;
+        std::function<bool()> cancelWhen;
+        std::function<void()> check;
+    };
+    const std::string r = root.string();
+    const auto big = content(1500000, 61);
+    putFile(root / "ht/BIG.BIN", big);
+    putFile(root / "send/BIG.BIN", big);
+    const Case cases[] = {
+        {"polling", "box 1 id=HT0001 appear=1000000\njob 1 recv\n", [this] { return view.yields >= 5; },
+         [] {}},
+        {"receive", "box 1 id=HT0001\njob 1 send " + r + "/ht\n", [this] { return hasEntries(root / "recv"); },
+         [&] {
+             EXPECT_FALSE(fs::exists(root / "recv/BIG.BIN")) << "no partial file under its final name";
+             EXPECT_EQ(wrongFiles(root / "recv", {}), "");
+         }},
+        {"transmit", "box 1 id=HT0001 dir=" + r + "/t1\njob 1 recv\n",
+         [this] { return hasEntries(root / "t1/recv"); },
+         [&] {
+             EXPECT_EQ(wrongFiles(root / "t1/recv", {}), "") << "the terminal keeps no partial file";
+             EXPECT_TRUE(readBytes((root / "send/BIG.BIN").string()) == big);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stage);
+        runAndCancel(c.fleet, c.cancelWhen, c.stage);
+        c.check();
+    }
+}
+
+// Cancel while the run re-polls the terminal it just installed: the run must
+// end there and serve nobody else. Disabled: repollAfterInstall keeps polling
+// after the library answers TVK_ESTOPPED, so Cancel is lost and the next
+// terminal is served (comm/polling.cpp, routed to the lead).
+TEST_F(ProgramRun, DISABLED_CancelDuringTheRepollAfterAnInstallEndsTheRun) {
+    const std::string r = root.string();
+    const auto prog = content(5000, 62);
+    putFile(root / "ap/PROG.EXE", prog);
+    putFile(root / "later/LATER.TXT", content(100, 63));
+    runAndCancel("box 1 id=HT0001 dir=" + r + "/t2\njob 1 install\nbox 2 id=HT0002\njob 2 send " + r + "/later\n",
+                 [this] { return log.sendReturned; }, "the re-poll after an install");
+    EXPECT_EQ(digestOf(root / "t2/app"), digest({{"PROG.EXE", prog}})) << "the install itself completed";
+    EXPECT_TRUE(fs::is_empty(root / "recv")) << "the terminal after the install is not served";
+}
+
+// Appending onto a 64 KiB file system that holds the stored file: the run
+// reports the failure in a box whose OK ends the program. Returns false when
+// no such file system can be mounted here.
+class FullDiskAppend : public ProgramRun {
+protected:
+    struct Unmount {
+        fs::path dir;
+        ~Unmount() {
+            if (!dir.empty()) ::umount2(dir.c_str(), MNT_DETACH);
+        }
+    };
+
+    bool appendOntoFullDisk() {
+        fs::create_directories(root / "recv");
+        if (::mount("tmpfs", (root / "recv").c_str(), "tmpfs", 0, "size=64k") != 0) {
+            mountError = std::strerror(errno);
+            return false;
+        }
+        unmount.dir = root / "recv";
+        putFile(root / "recv/Data.txt", stored);
+        putFile(root / "ht/DATA.TXT", arriving);
+        try {
+            run("box 1 id=HT0001\njob 1 send " + root.string() + "/ht\njob 1 end\n", 1, true);
+        } catch (const ProgramEnded& e) {
+            exitCode = e.exitCode;
+        }
+        return true;
+    }
+
+    const std::string stored = content(40000, 71), arriving = content(40000, 72);
+    std::string mountError;
+    int exitCode = 0;
+    Unmount unmount;
+};
+
+TEST_F(FullDiskAppend, KeepsTheStoredFileAndTheReceivedCopy) {
+    if (!appendOntoFullDisk()) GTEST_SKIP() << "no small file system: " << mountError;
+    EXPECT_FALSE(view.overran);
+    EXPECT_EQ(exitCode, 1);
+    ASSERT_EQ(host.shown.size(), 1u) << "the failed append is reported";
+    EXPECT_NE(host.shown[0].text.find(root.string() + "/recv/Data.txt"), std::string::npos) << host.shown[0].text;
+    EXPECT_EQ(digestOf(root / "recv"), digest({{"Data.txt", stored}})) << "the stored file keeps its bytes";
+    std::vector<std::string> kept;
+    for (const auto& [name, bytes] : snapshot(root / "TEMP")) {
+        if (bytes == arriving) kept.push_back(name);
+    }
+    EXPECT_EQ(kept.size(), 1u) << "the received copy stays in the temporary directory";
+    std::cout << "[faults] program: full disk while appending: \"" << host.shown[0].text << "\", program ended\n";
+}
+
+// Disabled: the box says "Pass error" although the append failed with ENOSPC
+// (appendFile returns errno 28); routed to the lead.
+TEST_F(FullDiskAppend, DISABLED_NamesTheFullDisk) {
+    if (!appendOntoFullDisk()) GTEST_SKIP() << "no small file system: " << mountError;
+    ASSERT_EQ(host.shown.size(), 1u);
+    EXPECT_NE(host.shown[0].text.find("Not enough free area"), std::string::npos) << host.shown[0].text;
+}
+
+}  // namespace
+}  // namespace quendril::test::faults
