@@ -101,6 +101,18 @@ std::string hexWord(int16_t word) {
     return hex.str();
 }
 
+// The retransmitted frames htsim counted (its exit summary), as a note.
+std::string resentNote(const fs::path& work) {
+    std::ifstream log(work / "htsim.log");
+    std::string line;
+    const std::string key = "; resent ";
+    while (std::getline(log, line)) {
+        auto at = line.find(key);
+        if (at != std::string::npos) return std::to_string(std::stoull(line.substr(at + key.size()))) + " frames resent; ";
+    }
+    return {};
+}
+
 BenchResult transferOnce(LineRig& rig, const BenchCase& c, Way way, const BenchOptions& opt) {
     BenchResult r;
     r.caseName = c.name;
@@ -149,6 +161,7 @@ BenchResult transferOnce(LineRig& rig, const BenchCase& c, Way way, const BenchO
     tvk_close();
     auto counters = rig.stop();
     r.bitsFlipped = counters["ab_bits_flipped"] + counters["ba_bits_flipped"];
+    r.note += resentNote(work);
     if (status != 0) r.note += "error status " + hexWord(status) + "; ";
     if (deadline.hit) {
         r.status = "dnf";

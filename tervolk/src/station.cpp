@@ -27,6 +27,7 @@ void BoxStation::endJob(bool ok) {
 void BoxStation::reportEnd(bool ok, size_t files, uint64_t bytes) {
     terminal_.jobEnded(ok, files, bytes);
     if (sender_) terminal_.framesResent(sender_->stats().framesResent);
+    else if (receiver_) terminal_.framesResent(receiver_->resentSeen);
 }
 
 void BoxStation::checkWatchdog(const Link& link) {

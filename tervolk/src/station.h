@@ -27,7 +27,8 @@ public:
     virtual std::optional<std::string> receiveDir(const StartJob& job) = 0;
     // The job ended: intact and complete, or not.
     virtual void jobEnded(bool ok, size_t files, uint64_t bytes) = 0;
-    // Frames the box had to send again in the job that just ended.
+    // Frames sent again in the job that just ended: by the box, or by the
+    // master as far as they reached the box.
     virtual void framesResent(size_t count) { (void)count; }
     virtual void released() {}
     // False once the terminal has gone from the line (it hears nothing).

@@ -9,11 +9,9 @@ namespace tvk {
 
 namespace {
 
-// Bytes the line carries in the given time (seven in eight characters on a
-// 7-bit line).
-size_t bytesIn(const LineTimers& t, Clock::duration d) {
+// Characters the line carries in the given time.
+size_t charsIn(const LineTimers& t, Clock::duration d) {
     double chars = std::chrono::duration<double>(d).count() * double(t.bitsPerSecond) / double(t.bitsPerChar);
-    if (t.sevenBits) chars = chars * 7.0 / 8.0;
     return chars > 0 ? size_t(chars) : 0;
 }
 
@@ -49,9 +47,13 @@ Clock::time_point progressDeadline(const LineTimers& t, Clock::time_point lineId
 }
 
 size_t frameBytesFor(const LineTimers& t) {
-    size_t overhead = bytesIn(t, lineTime(t, encodedLength(0, t.sevenBits) + 1));
-    size_t fits = bytesIn(t, kFrameLineTime);
-    return std::clamp(fits > overhead ? fits - overhead : 0, kFrameMin, kFrameMax);
+    // The largest payload whose whole frame, framing and delimiter
+    // included, crosses the line within kFrameLineTime.
+    const size_t chars = charsIn(t, kFrameLineTime);
+    size_t n = std::min(chars, kFrameMax);
+    while (n > kFrameMin && encodedLength(n, t.sevenBits) + 1 > chars)
+        n -= std::min(n - kFrameMin, encodedLength(n, t.sevenBits) + 1 - chars);
+    return std::max(n, kFrameMin);
 }
 
 size_t windowBytesFor(const LineTimers& t) {

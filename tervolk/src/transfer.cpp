@@ -137,7 +137,15 @@ void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
     else if (lost * 2 > sent) windowBytes_ = std::min(std::max(windowBytes_ / 2, frameSize_ * 4), windowCap_);
 }
 
-void WindowReceiver::onData(const Frame& f) { store(f.seq, f.payload); }
+void WindowReceiver::noteArrival(uint16_t seq) {
+    if (uint16_t(seq - nextNew_) < 0x8000) nextNew_ = uint16_t(seq + 1);
+    else ++resentSeen;
+}
+
+void WindowReceiver::onData(const Frame& f) {
+    noteArrival(f.seq);
+    store(f.seq, f.payload);
+}
 
 void WindowReceiver::onFrag(const Frame& f) {
     if (f.payload.size() < 2 || f.payload[1] == 0 || f.payload[0] >= f.payload[1]) return;
@@ -162,6 +170,7 @@ void WindowReceiver::onFrag(const Frame& f) {
         return;
     }
     p = Pieces{};
+    ++resentSeen;
     store(f.seq, std::move(whole));
 }
 

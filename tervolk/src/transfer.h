@@ -100,10 +100,15 @@ public:
     AckInfo ack() const;
     bool complete() const { return writer_.ended(); }
     size_t duplicates = 0;
+    // Frames that arrived again: behind the newest one seen (a resend that
+    // filled a gap, or a duplicate), or resent in pieces.
+    size_t resentSeen = 0;
 
 private:
     BatchWriter& writer_;
     uint16_t cum_ = 0;
+    uint16_t nextNew_ = 0;  // one past the newest frame number seen
+    void noteArrival(uint16_t seq);
     void store(uint16_t seq, std::vector<uint8_t> payload);
     struct Pieces {
         uint8_t count = 0;
