@@ -8,17 +8,18 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
 
-#include "declar.h"
 #include "Module1.h"
+#include "declar.h"
 #include "frmQuendril.h"
 #include "tempdir.h"
 #include "testhost.h"
 
 namespace quendril::test {
+
 struct FakeLine {
     std::map<std::string, int> counts;
     int16_t openResult = -5;
