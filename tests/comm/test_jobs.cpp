@@ -94,15 +94,17 @@ TEST_F(ReceiveTest, AppendModeAppendsToANamesakeInAnyCaseOrCreatesUpperCase) {
     std::filesystem::remove_all(tempDir);
     writeBytes(EnvSettings.recvDir + "/Data.txt", "12345");
     const std::string exact = bytes(1024, '0');
-    libraryStores({{"DATA.TXT", "678"}, {"new.bin", exact}, {"empty", ""}});
+    const std::string big = bytes(3 * 512 + 7, 'x') + std::string(100000, '\0') + bytes(511, 'y');
+    libraryStores({{"DATA.TXT", "678"}, {"new.bin", exact}, {"empty", ""}, {"big.bin", big}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     EXPECT_TRUE(host.shown.empty());
     ASSERT_EQ(fake.transferTexts.size(), 1u);
     EXPECT_EQ(fake.transferTexts[0].rfind(tempDir + "/", 0), 0u) << "received inside tempDir";
     EXPECT_GT(fake.transferTexts[0].size(), tempDir.size() + 1) << "into a directory of its own";
-    EXPECT_EQ(entriesIn(EnvSettings.recvDir), (Strings{"Data.txt", "EMPTY", "NEW.BIN"}));
+    EXPECT_EQ(entriesIn(EnvSettings.recvDir), (Strings{"BIG.BIN", "Data.txt", "EMPTY", "NEW.BIN"}));
     EXPECT_EQ(received("Data.txt"), "12345678");
     EXPECT_EQ(received("NEW.BIN"), exact);
+    EXPECT_EQ(received("BIG.BIN"), big);
     EXPECT_EQ(std::filesystem::file_size(EnvSettings.recvDir + "/EMPTY"), 0u);
     EXPECT_TRUE(entriesIn(tempDir).empty()) << "the copies and the job directory are gone";
 }
@@ -136,15 +138,6 @@ TEST_F(ReceiveTest, AppendIntoTheTemporaryDirectoryItselfNeverAppendsAFileToItse
     appendReceivedFiles(tempDir, tempDir);
     appendReceivedFiles(tempDir + "/", tempDir);
     EXPECT_EQ(readBytes(tempDir + "/LOG.TXT"), "oldnew");
-}
-
-TEST_F(ReceiveTest, AppendCopiesLargeFilesIntact) {
-    const std::string src = makeDir("src");
-    const std::string big = bytes(3 * 512 + 7, 'x') + std::string(100000, '\0') + bytes(511, 'y');
-    writeBytes(src + "/big.bin", big);
-    appendReceivedFiles(EnvSettings.recvDir, src);
-    EXPECT_EQ(received("BIG.BIN"), big);
-    EXPECT_TRUE(entriesIn(src).empty());
 }
 
 // A socket file cannot be opened as a file: the open fails as a device that

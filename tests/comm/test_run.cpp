@@ -244,32 +244,30 @@ TEST_F(PollingTest, StopWhilePollingChangesNothing) {
     EXPECT_EQ(fake.calls("polling"), 4);
 }
 
-TEST_F(PollingTest, LastRecordResultDecidesTheOutcome) {
-    for (const auto& [last, outcome] : {std::pair{0, kOutcomeDone}, std::pair{-3, kOutcomeDone},
-                                        std::pair{-1, kOutcomeFailed}, std::pair{-7, kOutcomeFailed}}) {
+// The last record's result decides the outcome; an end record or a stop
+// while reading ends at once without reading or drawing the rest.
+TEST_F(PollingTest, RecordResultsDecideTheOutcome) {
+    const Strings allCells = {"cell 0 clear 0", "cell 0 A00001 0", "cell 1 A00002 0", "cell 2 A00003 0"};
+    const Strings firstCell = {"cell 0 clear 0", "cell 0 A00001 0"};
+    // second record, last result, outcome, getcinfnext calls, cells
+    const std::vector<std::tuple<RecordAnswer, int16_t, int16_t, int, Strings>> cases = {
+        {{makeRecord("A00002", 0), 0}, 0, kOutcomeDone, 2, allCells},
+        {{makeRecord("A00002", 0), 0}, -3, kOutcomeDone, 2, allCells},
+        {{makeRecord("A00002", 0), 0}, -1, kOutcomeFailed, 2, allCells},
+        {{makeRecord("A00002", 0), 0}, -7, kOutcomeFailed, 2, allCells},
+        {{makeRecord("A00002", TVK_DIR_END), 0}, 0, kOutcomeStop, 1, firstCell},
+        {{makeRecord("A00002", 0), TVK_ESTOPPED}, 0, kOutcomeStop, 1, firstCell},
+    };
+    for (const auto& [second, last, outcome, nextCalls, cells] : cases) {
         timeline.clear();
         fake.pollResults = {3};
-        fake.records = {{makeRecord("A00001", 0), -1}, {makeRecord("A00002", 0), 0},
-                        {makeRecord("A00003", 1), static_cast<int16_t>(last)}};
+        fake.records = {{makeRecord("A00001", 0), -1}, second, {makeRecord("A00003", 1), last}};
         int16_t count = 0;
         EXPECT_EQ(pollTerminals(count), outcome) << "last result " << last;
-        EXPECT_EQ(fake.calls("getcinffirst"), 1);
-        EXPECT_EQ(fake.calls("getcinfnext"), 2);
-        EXPECT_EQ(seen("cell").size(), 4u) << "all cells shown";
-    }
-}
-
-TEST_F(PollingTest, EndRecordOrStopWhileReadingStopsAtOnce) {
-    for (const RecordAnswer& second : {RecordAnswer{makeRecord("A00002", TVK_DIR_END), 0},
-                                       RecordAnswer{makeRecord("A00002", 0), TVK_ESTOPPED}}) {
-        timeline.clear();
-        fake.pollResults = {3};
-        fake.records = {{makeRecord("A00001", 0), 0}, second, {makeRecord("A00003", 0), 0}};
-        int16_t count = 0;
-        EXPECT_EQ(pollTerminals(count), kOutcomeStop);
         EXPECT_EQ(count, 3);
-        EXPECT_EQ(fake.calls("getcinfnext"), 1) << "the third record is not read";
-        EXPECT_EQ(seen("cell"), (Strings{"cell 0 clear 0", "cell 0 A00001 0"}));
+        EXPECT_EQ(fake.calls("getcinffirst"), 1);
+        EXPECT_EQ(fake.calls("getcinfnext"), nextCalls);
+        EXPECT_EQ(seen("cell"), cells);
     }
 }
 
