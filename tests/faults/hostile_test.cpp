@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <thread>
 
@@ -246,6 +247,84 @@ TEST(HostileTerminal, RecordWithEveryFieldAtItsExtremesIsReadSafely) {
         tvk_close();
         ::unsetenv("TVK_BAUD");
     }
+}
+
+
+// Writes bytes from `next` to side b of the line without end, as a stuck or
+// babbling transmitter would.
+class Babbler {
+public:
+    Babbler(const std::string& device, std::function<uint8_t()> next)
+        : next_(std::move(next)), thread_([this, device] { babble(device); }) {}
+    ~Babbler() {
+        stop_ = true;
+        thread_.join();
+    }
+    Babbler(const Babbler&) = delete;
+    Babbler& operator=(const Babbler&) = delete;
+
+private:
+    void babble(const std::string& device) {
+        std::ofstream out(device, std::ios::binary);
+        std::vector<char> chunk(256);
+        while (!stop_ && out) {
+            for (char& ch : chunk) ch = static_cast<char>(next_());
+            out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+            out.flush();
+        }
+    }
+
+    std::function<uint8_t()> next_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+TEST(HostileTerminal, GarbageFloodsAndEndlessFramesEndEachPollWithinTheTimersAndBoundedMemory) {
+    ScopedWorkDir work;
+    struct Case {
+        const char* what;
+        std::function<uint8_t()> next;
+        uint32_t wantBits;  // 0: damaged frames are dropped without a word
+    } cases[] = {
+        {"random bytes", [x = 12345u]() mutable { return uint8_t((x = x * 1103515245u + 12345u) >> 23); },
+         0},
+        {"a frame that never ends", [] { return uint8_t{0x55}; }, TVK_ES_BUFFULL},
+    };
+    const long rssBefore = peakRssKiB();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LineSettings s;
+        s.baud = 2000000;
+        LineRig rig(s);
+        rig.exportComPort(0);
+        ::setenv("TVK_BAUD", "2000000", 1);
+        Babbler babbler(rig.pathB(), c.next);
+        const int a = 40, b = 500, boxes = 4;
+        tvk_openparam p = lineParams(a, b, 2);
+        ASSERT_EQ(tvk_open(0, &p), TVK_OK);
+        tvk_idtblclr();
+        char any[] = "&&&&&&";
+        tvk_idtbladd(any);
+        uint32_t bits = 0;
+        long long slowestMs = 0;
+        for (int i = 0; i < 2; ++i) {
+            int32_t mode = 1;
+            const auto t0 = Clock::now();
+            EXPECT_EQ(tvk_polling(&mode, boxes), 0) << "garbage is no terminal";
+            slowestMs = std::max(slowestMs, msSince(t0));
+            bits |= uint32_t(tvk_geterrinf());
+        }
+        // Characters that keep coming hold each box's wait to lineParamB.
+        EXPECT_LT(slowestMs, boxes * (a + b) + 500) << "every box's wait ends although characters keep coming";
+        if (c.wantBits != 0) {
+            EXPECT_TRUE(bits & c.wantBits) << bits;
+        }
+        tvk_close();
+        ::unsetenv("TVK_BAUD");
+        std::cout << "[faults] flood of " << c.what << " while polling " << boxes << " boxes: slowest poll " << slowestMs
+                  << " ms, bits " << bits << "\n";
+    }
+    EXPECT_LT(peakRssKiB() - rssBefore, 64 * 1024) << "a flood costs no memory to speak of";
 }
 
 }  // namespace
