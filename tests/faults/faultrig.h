@@ -140,6 +140,20 @@ inline int pollUntilFound(int boxes, int want, std::chrono::milliseconds limit) 
     return r;
 }
 
+// Opens the line, accepts any terminal, polls until `want` terminals answer
+// and reads their records in box order.
+inline std::vector<tvk_comminfo> openAndPoll(tvk_openparam p, int boxes, int want) {
+    std::vector<tvk_comminfo> records;
+    if (tvk_open(0, &p) != TVK_OK) return records;
+    tvk_idtblclr();
+    char any[] = "&&&&&&";
+    tvk_idtbladd(any);
+    if (pollUntilFound(boxes, want, std::chrono::milliseconds(8000)) != want) return records;
+    tvk_comminfo c{};
+    for (int16_t r = tvk_getcinffirst(&c); r == TVK_OK; r = tvk_getcinfnext(&c)) records.push_back(c);
+    return records;
+}
+
 inline long long msSince(Clock::time_point t0) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
 }

@@ -75,15 +75,9 @@ TEST(HostileTerminal, NamesThatLeaveTheDirectoryOrNameDevicesAreRefused) {
     LineSettings s;
     s.baud = 2000000;
     FleetLine line(root / "fleet.txt", fleet, s, p);
-    ASSERT_EQ(tvk_open(0, &p), TVK_OK);
-    tvk_idtblclr();
-    char any[] = "&&&&&&";
-    tvk_idtbladd(any);
     const int count = static_cast<int>(std::size(cases));
-    ASSERT_EQ(pollUntilFound(count, count, 5000ms), count) << line.htsimLog();
-    std::vector<tvk_comminfo> records(std::size(cases));
-    ASSERT_EQ(tvk_getcinffirst(&records[0]), TVK_OK);
-    for (std::size_t i = 1; i < records.size(); ++i) ASSERT_EQ(tvk_getcinfnext(&records[i]), TVK_OK);
+    std::vector<tvk_comminfo> records = openAndPoll(p, count, count);
+    ASSERT_EQ(records.size(), std::size(cases)) << line.htsimLog();
 
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
@@ -220,21 +214,15 @@ TEST(HostileTerminal, RecordWithEveryFieldAtItsExtremesIsReadSafely) {
         ::setenv("TVK_BAUD", "2000000", 1);
         CraftedBox box(rig.pathB(), rec, root / "box");
         tvk_openparam p = lineParams(40, 1000, 2);
-        ASSERT_EQ(tvk_open(0, &p), TVK_OK);
-        tvk_idtblclr();
-        char any[] = "&&&&&&";
-        tvk_idtbladd(any);
-        ASSERT_EQ(pollUntilFound(1, 1, 5000ms), 1);
-        tvk_comminfo info{};
-        ASSERT_EQ(tvk_getcinffirst(&info), TVK_OK);
+        const auto records = openAndPoll(p, 1, 1);
+        ASSERT_EQ(records.size(), 1u) << "one record, nothing after it";
+        tvk_comminfo info = records[0];
         EXPECT_EQ(std::string(info.htId, 6), std::string(id, 6)) << "the ID's bytes pass unchanged";
         EXPECT_EQ(info.aux2, 1);
         EXPECT_EQ(info.transDir, c.transDir);
         EXPECT_EQ(info.transType, c.transType);
         EXPECT_EQ(info.fileCount, c.wantCount) << "counts saturate instead of turning negative";
         EXPECT_EQ(info.totalSize, c.wantSize);
-        tvk_comminfo more{};
-        EXPECT_EQ(tvk_getcinfnext(&more), TVK_ENOMORE);
         // The record claims nothing the job must believe: a receive still
         // gets exactly the files the box sends.
         if (c.transDir == TVK_DIR_TO_PC) {

@@ -44,20 +44,6 @@ void expectSoundJob(int r, int bits, const fs::path& dir, const std::map<std::st
     }
 }
 
-// Opens the line, accepts any terminal, polls until `want` terminals answer
-// and reads their records in box order.
-std::vector<tvk_comminfo> openAndPoll(tvk_openparam p, int boxes, int want) {
-    std::vector<tvk_comminfo> records;
-    if (tvk_open(0, &p) != TVK_OK) return records;
-    tvk_idtblclr();
-    char any[] = "&&&&&&";
-    tvk_idtbladd(any);
-    if (pollUntilFound(boxes, want, std::chrono::milliseconds(8000)) != want) return records;
-    tvk_comminfo c{};
-    for (int16_t r = tvk_getcinffirst(&c); r == TVK_OK; r = tvk_getcinfnext(&c)) records.push_back(c);
-    return records;
-}
-
 class LineFaults : public ::testing::Test {
 protected:
     ScopedWorkDir work;
