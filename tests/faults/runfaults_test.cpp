@@ -36,6 +36,7 @@ struct Cell {
 class RecordingView : public RunView {
 public:
     std::vector<Cell> cells;
+    std::function<void(const Cell&)> onCell;
     std::vector<int16_t> errCodes;
     std::function<bool()> cancelWhen;
     Clock::time_point deadline = Clock::now() + 30s;
@@ -46,7 +47,9 @@ public:
 
     void dispStatus(int16_t, int16_t, const std::string&) override {}
     void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override {
-        if (!htid.empty()) cells.push_back({winNum, htid, stat});
+        if (htid.empty()) return;
+        cells.push_back({winNum, htid, stat});
+        if (onCell) onCell(cells.back());
     }
     void dispErrStat(std::string&, int16_t errCode) override { errCodes.push_back(errCode); }
     void commInfoOn() override {}
@@ -143,10 +146,9 @@ protected:
     }
 
     // Starts the line at 2 Mbit/s and runs Execute to its end.
-    void run(const std::string& fleet, int boxes, bool append = false, tvk_openparam p = lineParams(40, 800, 2)) {
+    void run(const std::string& fleet, int boxes, bool append = false, tvk_openparam p = lineParams(40, 800, 2),
+             LineSettings s = fastLine()) {
         writeSettings(boxes, append, p);
-        LineSettings s;
-        s.baud = 2000000;
         // The previous line goes first: it restores the environment it changed.
         line.reset();
         line = std::make_unique<FleetLine>(root / "fleet.txt", fleet, s, p);
@@ -177,6 +179,12 @@ protected:
         EXPECT_TRUE(fs::is_empty(root / "TEMP")) << "no staged copies are left";
         std::cout << "[faults] program: Cancel during " << stage << ": run ended " << returnedAfterCancelMs
                   << " ms later, " << log.pollsAfterCancel << " polls after it\n";
+    }
+
+    static LineSettings fastLine() {
+        LineSettings s;
+        s.baud = 2000000;
+        return s;
     }
 
     bool hasEntries(const fs::path& dir) { return fs::exists(dir) && !fs::is_empty(dir); }
@@ -263,6 +271,46 @@ TEST_F(ProgramRun, DISABLED_CancelDuringTheRepollAfterAnInstallEndsTheRun) {
                  [this] { return log.sendReturned; }, "the re-poll after an install");
     EXPECT_EQ(digestOf(root / "t2/app"), digest({{"PROG.EXE", prog}})) << "the install itself completed";
     EXPECT_TRUE(fs::is_empty(root / "recv")) << "the terminal after the install is not served";
+}
+
+// A noisy line under the whole run: a terminal's cell turns "done" only when
+// its files are intact where they were going; a failed job shows red with
+// its error word and is asked for again in a later pass.
+TEST_F(ProgramRun, NoisyLineNeverShowsAWrongFileAsDone) {
+    const std::map<std::string, std::string> fromHt = {{"A.TXT", content(4000, 91)}, {"B.BIN", content(9000, 92)}};
+    const std::map<std::string, std::string> toHt = {{"P.LOD", content(6000, 93)}};
+    for (const auto& [name, bytes] : fromHt) putFile(root / "ht1" / name, bytes);
+    for (const auto& [name, bytes] : toHt) putFile(root / "send" / name, bytes);
+    const std::string r = root.string();
+    const std::string fleet = "box 1 id=HT0001\njob 1 send " + r + "/ht1 repeat=2\njob 1 end\nbox 2 id=HT0002 dir=" +
+                              r + "/t2\njob 2 recv repeat=2\n";
+    for (double ber : {1e-4, 1e-3}) {
+        SCOPED_TRACE("BER " + std::to_string(ber));
+        view = RecordingView{};
+        view.deadline = Clock::now() + 4s;  // then Cancel ends the run
+        int done = 0, failed = 0;
+        view.onCell = [&](const Cell& c) {
+            if (c.state == kHtWaiting) return;
+            (c.state == kHtDone ? done : failed)++;
+            if (c.state != kHtDone) return;
+            const bool sender = c.id == "HT0001";
+            EXPECT_EQ(digestOf(root / (sender ? "recv" : "t2/recv")), digest(sender ? fromHt : toHt)) << "shown done";
+        };
+        for (const char* d : {"recv", "t2"}) fs::remove_all(root / d);
+        fs::create_directories(root / "recv");
+        LineSettings s = fastLine();
+        s.bitErrorRate = ber;
+        s.seed = 7;
+        run(fleet, 2, false, lineParams(40, 800, 3), s);
+        EXPECT_EQ(wrongFiles(root / "recv", fromHt), "");
+        EXPECT_EQ(wrongFiles(root / "t2/recv", toHt), "");
+        int redWithoutWord = 0;
+        for (int16_t code : view.errCodes) redWithoutWord += code == 0;
+        EXPECT_GE(static_cast<int>(view.errCodes.size()) - redWithoutWord, failed) << "each red cell has its error word";
+        EXPECT_GT(done + failed, 0) << "jobs were served";
+        std::cout << "[faults] program on a line with BER " << ber << ": " << done << " jobs shown done, " << failed
+                  << " shown failed" << (view.overran ? ", run cancelled at its deadline" : "") << "\n";
+    }
 }
 
 // Appending onto a 64 KiB file system that holds the stored file: the run
