@@ -55,16 +55,19 @@ int failed(uint32_t& status, uint32_t bits, int code = TVK_EFAIL) {
 }
 
 // Waits for a frame of addr whose type is one of wanted; others are stale.
-// While the line still carries the box's earlier characters (they may sit
-// in its driver's buffer), the wait goes on until it has been quiet for
-// lineParamA, but never past lineParamB.
+// While the line still carries the box's earlier characters (a frame it was
+// sending, or what sits in its driver's buffer), the wait goes on until it
+// has been quiet for lineParamA, but not once the box has been silent for
+// lineParamB.
 Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
               std::initializer_list<FrameType> wanted) {
-    const auto limit = std::max(deadline, link.progressDeadline(Clock::now()));
+    const auto start = Clock::now();
     for (;;) {
+        auto limit = std::max(deadline, link.progressDeadline(start));
         auto until = std::min(limit, std::max(deadline, link.lastInputAt() + Ms(link.timers().responseMs)));
         Got g = link.receive(f, until);
-        if (g == Got::Timeout && Clock::now() < limit && link.lastInputAt() + Ms(link.timers().responseMs) > Clock::now())
+        if (g == Got::Timeout && Clock::now() < link.progressDeadline(start) &&
+            link.lastInputAt() + Ms(link.timers().responseMs) > Clock::now())
             continue;
         if (g != Got::Frame) return g;
         if (f.addr == addr && std::find(wanted.begin(), wanted.end(), f.type) != wanted.end()) return g;

@@ -1,6 +1,7 @@
 // htsim: plays up to 16 I/O boxes with their terminals on one serial line,
 // as described by a fleet file, so the line library can be tested without
 // hardware.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -171,8 +172,11 @@ int main(int argc, char** argv) {
             stations[size_t(terminals[i]->desc().box)]->checkWatchdog(link);
             allDone = allDone && terminals[i]->finished() && !stations[size_t(terminals[i]->desc().box)]->inJob();
         }
-        // The PC's release of the last job still needs an answer.
-        if (opt.exitWhenDone && allDone && tvk::Clock::now() - lastFrame > tvk::Ms(500)) break;
+        // The PC's release of the last job still needs an answer: wait until
+        // our last answer and a release frame could have crossed the line.
+        auto quietFrom =
+            std::max(lastFrame, link.lineIdleAt()) + link.lineTime(2 * tvk::encodedLength(0, timers.sevenBits));
+        if (opt.exitWhenDone && allDone && tvk::Clock::now() - quietFrom > tvk::Ms(500)) break;
     }
     link.drain();
     for (const auto& t : terminals) std::printf("%s\n", t->summary().c_str());
