@@ -77,7 +77,9 @@ int16_t repollAfterInstall(int16_t index) {
     tvk().idtblclr();
     int16_t r = addId(htIdText(commInfoList[static_cast<std::size_t>(index)]));
     const auto windowEnd = repollNow() + std::chrono::seconds(1);
-    while (repollNow() < windowEnd && r <= 0) r = pollOnce();
+    // The library reports a stop once, so a stop ends the wait at once:
+    // polling on would swallow the user's Cancel.
+    while (repollNow() < windowEnd && r <= 0 && r != TVK_ESTOPPED) r = pollOnce();
     if (r == TVK_ESTOPPED) return kOutcomeStop;
 
     CommInfo info{};

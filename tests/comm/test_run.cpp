@@ -1,5 +1,6 @@
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "commfixture.h"
 #include "hostpcIni.h"
@@ -322,14 +323,16 @@ TEST_F(RepollTest, WindowIsOneSecondOnTheMonotonicClock) {
     EXPECT_EQ(fake.calls("getcinffirst"), 1);
 }
 
-TEST_F(RepollTest, OnlyAFinalStopResultStops) {
-    const std::vector<std::pair<std::deque<int16_t>, int16_t>> cases = {
-        {{-11, -11, -11, -11}, kOutcomeStop}, {{-11, 1}, kOutcomeDone}, {{0, -11, 0, 0}, kOutcomeDone}};
-    for (const auto& [polls, outcome] : cases) {
+TEST_F(RepollTest, AStopResultEndsTheWaitAtOnce) {
+    const std::vector<std::tuple<std::deque<int16_t>, int16_t, int>> cases = {
+        {{-11, 0, 0, 0}, kOutcomeStop, 1}, {{0, -11, 0, 0}, kOutcomeStop, 2},
+        {{-1, 0, 1}, kOutcomeDone, 3}, {{0, 0, 0, 0}, kOutcomeDone, 4}};
+    for (const auto& [polls, outcome, pollCalls] : cases) {
         timeline.clear();
         clockOffset = std::chrono::milliseconds(0);
         fake.pollResults = polls;
         EXPECT_EQ(repollAfterInstall(0), outcome);
+        EXPECT_EQ(fake.calls("polling"), pollCalls);
         EXPECT_EQ(fake.calls("getcinffirst"), outcome == kOutcomeStop ? 0 : 1);
     }
 }

@@ -262,7 +262,7 @@ TEST_F(ProgramRun, CancelAtEachStageEndsTheRunAndFreesTheLine) {
 // end there and serve nobody else. Disabled: repollAfterInstall keeps polling
 // after the library answers TVK_ESTOPPED, so Cancel is lost and the next
 // terminal is served (comm/polling.cpp, routed to the lead).
-TEST_F(ProgramRun, DISABLED_CancelDuringTheRepollAfterAnInstallEndsTheRun) {
+TEST_F(ProgramRun, CancelDuringTheRepollAfterAnInstallEndsTheRun) {
     const std::string r = root.string();
     const auto prog = content(5000, 62);
     putFile(root / "ap/PROG.EXE", prog);
