@@ -30,6 +30,8 @@ void BoxStation::reportEnd(bool ok, size_t files, uint64_t bytes) {
     else if (receiver_) terminal_.framesResent(receiver_->resentSeen);
 }
 
+bool BoxStation::windowOnTheLine(const Link& link) const { return Clock::now() < link.lineIdleAt(); }
+
 void BoxStation::checkWatchdog(const Link& link) {
     if (inJob() && Clock::now() > link.progressDeadline(lastHeard_)) endJob(false);
 }
@@ -79,8 +81,10 @@ Got BoxStation::onStart(Link& link, const Frame& f) {
     if (!decodeStart(f.payload, job)) return answer(link, FrameType::Reject);
     if (job.dir == 0) {
         // A repeated START of the same job resends what is missing; a
-        // duplicate of the same START is ignored.
-        if (sender_) return f.seq == lastToken_ ? Got::Frame : (lastToken_ = f.seq, sendNext(link));
+        // duplicate of the same START, or one sent before our window
+        // reached the master, is ignored.
+        if (sender_)
+            return f.seq == lastToken_ || windowOnTheLine(link) ? Got::Frame : (lastToken_ = f.seq, sendNext(link));
         endJob(false);
         lastToken_ = f.seq;
         auto files = terminal_.filesToSend();
@@ -112,7 +116,11 @@ Got BoxStation::handle(Link& link, const Frame& f) {
     case FrameType::Rr: {
         AckInfo ack;
         if (!sender_ || !decodeAck(f.payload, ack)) return answer(link, FrameType::Reject);
-        if (f.seq == lastToken_) return Got::Frame;
+        // A request that arrives while our window is still crossing the
+        // line was sent before the master saw it: its acknowledgement would
+        // count the frames in flight as lost. The window's final frame
+        // brings the next request.
+        if (f.seq == lastToken_ || windowOnTheLine(link)) return Got::Frame;
         lastToken_ = f.seq;
         sender_->applyAck(ack);
         return sendNext(link);

@@ -58,6 +58,8 @@ private:
     Got onStart(Link& link, const Frame& f);
     Got sendNext(Link& link);
     uint64_t jobBytes() const;
+    // Our characters, written into the driver's buffer, are still going out.
+    bool windowOnTheLine(const Link& link) const;
     void endJob(bool ok);
     void reportEnd(bool ok, size_t files, uint64_t bytes);
 
