@@ -67,6 +67,10 @@ TEST_F(Package, HoldsExactlyTheInstalledFiles) {
         "./usr/share/doc/quendril/README.md",
         "./usr/share/doc/quendril/line-protocol.md",
         "./usr/share/doc/quendril/htsim.md",
+        "./usr/share/doc/quendril/benchmarks.md",
+        "./usr/share/doc/quendril/benchmarks-efficiency.png",
+        "./usr/share/doc/quendril/benchmarks-cases.png",
+        "./usr/share/doc/quendril/reliability.md",
     };
     // Test programs, benchmarks and static libraries must stay out.
     EXPECT_EQ(listedFiles(r.output), expected) << r.output;
