@@ -54,13 +54,15 @@ int failed(uint32_t& status, uint32_t bits, int code = TVK_EFAIL) {
     return code;
 }
 
-// Waits for a frame of addr whose type is one of wanted; others are stale.
-// While the line still carries the box's earlier characters (a frame it was
-// sending, or what sits in its driver's buffer), the wait goes on until it
-// has been quiet for lineParamA, but not once the box has been silent for
-// lineParamB.
+// Waits for a frame of addr whose type is one of wanted and that accept
+// takes; others are stale and never extend the wait, which is bounded from
+// its own start. While the line still carries the box's earlier characters
+// (a frame it was sending, or what sits in its driver's buffer), the wait
+// goes on until it has been quiet for lineParamA, but not once the box has
+// been silent for lineParamB.
+template <class Accept>
 Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
-              std::initializer_list<FrameType> wanted) {
+              std::initializer_list<FrameType> wanted, Accept&& accept) {
     const auto start = Clock::now();
     for (;;) {
         auto limit = std::max(deadline, link.progressDeadline(start));
@@ -70,8 +72,14 @@ Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
             link.lastInputAt() + Ms(link.timers().responseMs) > Clock::now())
             continue;
         if (g != Got::Frame) return g;
-        if (f.addr == addr && std::find(wanted.begin(), wanted.end(), f.type) != wanted.end()) return g;
+        if (f.addr == addr && std::find(wanted.begin(), wanted.end(), f.type) != wanted.end() && accept(f))
+            return g;
     }
+}
+
+Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
+              std::initializer_list<FrameType> wanted) {
+    return awaitFrom(link, addr, deadline, f, wanted, [](const Frame&) { return true; });
 }
 
 }  // namespace
@@ -87,9 +95,8 @@ BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
     if (g == Got::Fatal) return BoxAnswer::Fatal;
     Frame f;
     auto deadline = link.answerDeadline(kRecordLen);
-    do {
-        g = awaitFrom(link, addr, deadline, f, {FrameType::NoTerm, FrameType::Idle, FrameType::Record});
-    } while (g == Got::Frame && f.seq != poll.seq);
+    g = awaitFrom(link, addr, deadline, f, {FrameType::NoTerm, FrameType::Idle, FrameType::Record},
+                  [&](const Frame& a) { return a.seq == poll.seq; });
     if (g == Got::Stopped) return BoxAnswer::Stopped;
     if (g == Got::Fatal) return BoxAnswer::Fatal;
     if (g == Got::Timeout) return BoxAnswer::Silent;
@@ -100,13 +107,16 @@ BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec) {
 
 namespace {
 
+bool movedOn(const AckInfo& before, const AckInfo& now) { return now.cum != before.cum || now.bits != before.bits; }
+
 // What one turn of a receive brought.
 enum class Turn { Window, Done, Aborted, Rejected, Stopped, Fatal };
 
 // Collects the box's answer to one request: its frames up to the one with
 // the final bit (or DONE), or until the line has been quiet for lineParamA.
-// Characters that never make a valid frame (a flood of garbage) end the
-// turn after lineParamB.
+// Only frames that move the job forward (new data) extend the turn: a
+// flood of garbage, duplicates or pieces that never complete a frame ends
+// it after lineParamB.
 Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budget, bool& heard) {
     const auto turnEnds = Clock::now() + budget.retrySpacing();
     auto lastValid = Clock::now();
@@ -124,16 +134,18 @@ Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budg
         if (g == Got::Fatal) return Turn::Fatal;
         if (f.addr != addr) continue;
         heard = true;
-        lastValid = Clock::now();
         budget.heard();
+        const AckInfo before = rx.ack();
         switch (f.type) {
         case FrameType::Data:
             rx.onData(f);
             if (f.pf) return Turn::Window;
+            if (movedOn(before, rx.ack())) lastValid = Clock::now();
             break;
         case FrameType::Frag:
             rx.onFrag(f);
             if (f.pf) return Turn::Window;
+            if (movedOn(before, rx.ack())) lastValid = Clock::now();
             break;
         case FrameType::Done: return Turn::Done;
         case FrameType::Abort: return Turn::Aborted;
@@ -177,11 +189,8 @@ int startSend(Link& link, uint8_t addr, const StartJob& job, RetryBudget& budget
 // The box's answer to the window (or ACKREQ) just sent: an ACK that echoes
 // its P frame, an ABORT or a REJECT.
 Got awaitAck(Link& link, uint8_t addr, const WindowSender& tx, Clock::time_point deadline, Frame& f) {
-    Got g;
-    do {
-        g = awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort, FrameType::Reject});
-    } while (g == Got::Frame && f.type == FrameType::Ack && f.seq != tx.lastPollSeq());
-    return g;
+    return awaitFrom(link, addr, deadline, f, {FrameType::Ack, FrameType::Abort, FrameType::Reject},
+                     [&](const Frame& a) { return a.type != FrameType::Ack || a.seq == tx.lastPollSeq(); });
 }
 
 }  // namespace
@@ -212,7 +221,7 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         case Turn::Window: break;
         }
         AckInfo now = rx.ack();
-        if (now.cum != before.cum || now.bits != before.bits) budget.progress();
+        if (movedOn(before, now)) budget.progress();
         else if (!budget.miss()) return failed(status, (heard ? TVK_ES_TRANSFER : TVK_ES_TIMEOUT) | writer.status(),
                                                heard ? TVK_EFAIL : TVK_ETIMEOUT);
         // Until the box has answered at all, the START itself may be lost.

@@ -286,3 +286,75 @@ TEST(Transfer, PeerFloodingGarbageOrEndlessFramesFailsWithinTheTimers) {
         }
     }
 }
+
+// A peer that keeps answering with frames that never move the job forward:
+// each call must still end within its own timers with the proper result.
+TEST(Transfer, StaleOrUselessFramesCannotExtendAWait) {
+    enum class Job { Receive, Send, Poll };
+    struct Case {
+        const char* what;
+        Job job;
+        std::vector<Frame> flood;
+        int result;
+        uint32_t bits;
+    } cases[] = {
+        // Data frames outside the window and without the final bit: heard,
+        // but the transfer does not move.
+        {"frames without final bit",
+         Job::Receive,
+         {Frame{1, FrameType::Data, false, true, 0x4000, {1, 2, 3}}},
+         TVK_EFAIL,
+         TVK_ES_TRANSFER},
+        // READY starts the job; acknowledgements of an old P frame follow,
+        // which leave the window unanswered.
+        {"stale acks",
+         Job::Send,
+         {Frame{1, FrameType::Ready, true, true, 0, {}}, Frame{1, FrameType::Ack, true, true, 0x7777, encodeAck({})}},
+         TVK_ETIMEOUT,
+         TVK_ES_TIMEOUT},
+        // Answers to a poll long gone.
+        {"stale poll answers", Job::Poll, {Frame{1, FrameType::Idle, true, true, 0x7777, {}}}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        quendril::test::ScopedWorkDir wd;
+        makeSourceFiles("src");
+        fs::create_directory("dst");
+        Channel ch;
+        LineTimers t = fastTimers(2);
+        t.progressMs = 300;
+        std::atomic<bool> quit{false};
+        std::thread flood([&] {
+            Link peer(ch.b(), t);
+            peer.setBoxSide(true);
+            while (!quit)
+                for (const Frame& f : c.flood) {
+                    peer.send(f);
+                    std::this_thread::sleep_for(Ms(2));
+                }
+        });
+        Link link(ch.a(), t);
+        uint32_t status = 0;
+        int r = 0;
+        Record rec;
+        BoxAnswer answer = BoxAnswer::Terminal;
+        bool ok = false;
+        auto t0 = Clock::now();
+        switch (c.job) {
+        case Job::Receive: r = receiveFiles(link, 1, "dst", nullptr, status); break;
+        case Job::Send: r = sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status); break;
+        case Job::Poll: answer = pollBox(link, 1, rec); break;
+        }
+        auto took = Clock::now() - t0;
+        quit = true;
+        flood.join();
+        // Three turns of lineParamB at most, with room for a loaded machine.
+        EXPECT_LT(took, Ms(3 * t.progressMs + 1500)) << c.what;
+        if (c.job == Job::Poll) {
+            EXPECT_EQ(answer, BoxAnswer::Silent) << c.what;
+            continue;
+        }
+        EXPECT_EQ(r, c.result) << c.what;
+        EXPECT_TRUE(status & c.bits) << c.what << " status " << status;
+        EXPECT_TRUE(fs::is_empty("dst")) << c.what;
+    }
+}
