@@ -158,16 +158,23 @@ void WindowReceiver::onFrag(const Frame& f) {
     if (p.count != f.payload[1]) {
         p.count = f.payload[1];
         p.parts.assign(p.count, std::nullopt);
+        p.bytes = 0;
     }
-    p.parts[f.payload[0]] = std::vector<uint8_t>(f.payload.begin() + 2, f.payload.end());
-    std::vector<uint8_t> whole;
-    for (const auto& part : p.parts) {
-        if (!part) return;
-        whole.insert(whole.end(), part->begin(), part->end());
-    }
-    if (whole.size() > kMaxPayload) {
+    auto& part = p.parts[f.payload[0]];
+    if (part) p.bytes -= part->size();
+    part = std::vector<uint8_t>(f.payload.begin() + 2, f.payload.end());
+    p.bytes += part->size();
+    // Pieces of one frame never add up to more than a frame: anything more
+    // is discarded at once, so a window's partial pieces stay within a
+    // frame per slot.
+    if (p.bytes > kMaxPayload) {
         p = Pieces{};
         return;
+    }
+    std::vector<uint8_t> whole;
+    for (const auto& piece : p.parts) {
+        if (!piece) return;
+        whole.insert(whole.end(), piece->begin(), piece->end());
     }
     p = Pieces{};
     ++resentSeen;
@@ -193,6 +200,12 @@ void WindowReceiver::store(uint16_t seq, std::vector<uint8_t> payload) {
         s.reset();
         ++cum_;
     }
+}
+
+size_t WindowReceiver::pieceBytes() const {
+    size_t n = 0;
+    for (const auto& p : pieces_) n += p.bytes;
+    return n;
 }
 
 AckInfo WindowReceiver::ack() const {

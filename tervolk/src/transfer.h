@@ -99,6 +99,8 @@ public:
     void onFrag(const Frame& f);
     AckInfo ack() const;
     bool complete() const { return writer_.ended(); }
+    // Bytes held in pieces of frames not yet whole.
+    size_t pieceBytes() const;
     size_t duplicates = 0;
     // Frames that arrived again: behind the newest one seen (a resend that
     // filled a gap, or a duplicate), or resent in pieces.
@@ -112,6 +114,7 @@ private:
     void store(uint16_t seq, std::vector<uint8_t> payload);
     struct Pieces {
         uint8_t count = 0;
+        size_t bytes = 0;  // held in parts
         std::vector<std::optional<std::vector<uint8_t>>> parts;
     };
     std::array<std::optional<std::vector<uint8_t>>, kWindowMax> slots_;

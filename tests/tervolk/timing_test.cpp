@@ -177,3 +177,35 @@ TEST(LineTiming, ReceiverCountsTheFramesThatArriveAgain) {
     rx.onFrag(frame(4, FrameType::Frag, {1, 2}));
     EXPECT_EQ(rx.resentSeen, 3u);
 }
+
+// A peer that sends pieces which never complete a frame: what the receiver
+// holds stays within one frame per window slot, and a frame sent whole in
+// pieces afterwards still arrives.
+TEST(LineTiming, PiecesThatNeverCompleteAFrameStayBounded) {
+    quendril::test::ScopedWorkDir wd;
+    BatchWriter writer(".", nullptr);
+    WindowReceiver rx(writer);
+    auto piece = [](uint16_t seq, uint8_t index, uint8_t count, size_t len) {
+        Frame f;
+        f.addr = 1;
+        f.seq = seq;
+        f.type = FrameType::Frag;
+        f.payload.assign(len + 2, 0x55);
+        f.payload[0] = index;
+        f.payload[1] = count;
+        return f;
+    };
+    // Every slot announced as 255 pieces, all but the last sent at full size.
+    for (uint16_t seq = 0; seq < kWindowMax; ++seq)
+        for (uint8_t i = 0; i < 254; ++i) rx.onFrag(piece(seq, i, 255, kMaxPayload - 2));
+    EXPECT_LE(rx.pieceBytes(), kWindowMax * kMaxPayload);
+    EXPECT_EQ(rx.ack().cum, 0u) << "no frame may count as whole";
+    // Pieces sent again replace the earlier copy instead of adding to it.
+    WindowReceiver again(writer);
+    for (int n = 0; n < 100; ++n) again.onFrag(piece(0, 0, 2, 1000));
+    EXPECT_EQ(again.pieceBytes(), 1000u);
+    // A frame whose pieces fit completes and frees its slot.
+    again.onFrag(piece(0, 1, 2, 0));
+    EXPECT_EQ(again.pieceBytes(), 0u);
+    EXPECT_EQ(again.ack().cum, 1u);
+}
