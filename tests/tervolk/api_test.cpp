@@ -539,7 +539,6 @@ TEST_F(LineTest, SlowLinesCarryFilesBothWaysWithTheShortestTimers) {
         EXPECT_EQ(tvk_filesend(pattern.data(), &down), TVK_OK) << log();
         EXPECT_EQ(tvk_geterrinf(), 0);
         EXPECT_TRUE(sameFile(dir / "out" / "down.bin", dir / "ht2" / "recv" / "down.bin"));
-        EXPECT_LT(pump.maxGap, 50ms);
         tvk_comminfo blank{};
         EXPECT_EQ(tvk_disconnect(1, &blank), TVK_OK);
         tvk_close();
