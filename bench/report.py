@@ -237,8 +237,9 @@ def main():
           "lineParamC 3) on side a, `htsim` with one terminal on side b; ht->pc is a receive job, pc->ht a transmit.",
           "- Peers, sender on side a and receiver on side b over stdin/stdout: ZMODEM `sz -b` / `rz -b -y`, "
           "YMODEM `sb -k` / `rb -b -y`, XMODEM-1K `sx -k` / `rx -b -c`, C-Kermit with a 30-packet window and "
-          "4000-byte packets, control characters unprefixed on the 8-bit lines (even parity on the 7-bit line, "
-          "which turns on 8th-bit prefixing and keeps control characters quoted).",
+          "4000-byte packets; control characters go unprefixed on the clean 8-bit lines and stay quoted where "
+          "the line flips bits (unprefixed, Kermit delivered a corrupt file at 1e-5) and on the 7-bit line, "
+          "where even parity turns on 8th-bit prefixing.",
           "- On a pseudo-terminal a message written just before a program exits is often flushed away; when one "
           "side has ended successfully and the other still waits for such a closing message 1.5 s later, the "
           "transfer counts as ended when the first side ended (noted in the table).",
