@@ -231,8 +231,10 @@ def main():
           "", "Each transfer is timed from the sender's start (the receiver is already waiting) until "
           "the first side ends successfully; the received files are then compared with the originals.",
           "",
-          "- Run: `scripts/bench` (about an hour), or `scripts/bench --quick` for a smoke check. It installs "
-          "lrzsz, ckermit and gnuplot from Debian; the test suite never runs it.",
+          "- Run: `scripts/bench` (under an hour: our series and two peer series run side by side, each on "
+          "its own emulated line, then polling and disk alone), or `scripts/bench --quick` for a smoke check "
+          "that writes into the build tree. It installs lrzsz, ckermit and gnuplot from Debian; the test "
+          "suite never runs it.",
           "- quendril: the library (tvk_ C API, program defaults lineParamA 50 ms, lineParamB 3000 ms, "
           "lineParamC 3) on side a, `htsim` with one terminal on side b; ht->pc is a receive job, pc->ht a transmit.",
           "- Peers, sender on side a and receiver on side b over stdin/stdout: ZMODEM `sz -b` / `rz -b -y`, "
