@@ -20,17 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Bytes that differ from file to file and cover every byte value.
-std::string content(std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (char& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 23);
-    }
-    return s;
-}
-
 class EndToEnd : public ::testing::Test {
 protected:
     ScopedWorkDir work;

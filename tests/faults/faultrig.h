@@ -25,17 +25,6 @@ using Clock = std::chrono::steady_clock;
 // The library keeps a file it is receiving under this prefix until it is whole.
 inline constexpr const char* kPartPrefix = ".tvk-part-";
 
-// Bytes that differ from file to file and cover every byte value.
-inline std::string content(std::size_t n, unsigned seed) {
-    std::string s(n, '\0');
-    unsigned x = seed * 2654435761u + 1;
-    for (char& c : s) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 23);
-    }
-    return s;
-}
-
 inline void putFile(const fs::path& p, const std::string& bytes) {
     fs::create_directories(p.parent_path());
     writeBytes(p.string(), bytes);

@@ -1,11 +1,24 @@
-// Whole-file byte access for tests that prepare files and read them back.
+// Whole-file byte access and test file contents for tests that prepare
+// files and read them back.
 #pragma once
 
+#include <cstddef>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 namespace quendril::test {
+
+// Bytes that differ from file to file and cover every byte value.
+inline std::string content(std::size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    unsigned x = seed * 2654435761u + 1;
+    for (char& c : s) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 23);
+    }
+    return s;
+}
 
 inline void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
