@@ -31,6 +31,7 @@ struct TvkTable {
     int16_t (*getcomfname)(char* buf);
     int16_t (*setnotify)(tvk_notify_fn fn, void* user);
     int16_t (*setpump)(tvk_pump_fn fn, void* user);
+    int16_t (*setcheck)(tvk_check_fn fn, void* user);
 };
 
 // The linked library's functions.

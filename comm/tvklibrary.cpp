@@ -8,6 +8,7 @@ const TvkTable& tvkLibrary() {
         tvk_idtbladd, tvk_polling,     tvk_getcinffirst, tvk_getcinfnext,
         tvk_filerecv, tvk_filesend,    tvk_geterrinf,    tvk_stopreq,
         tvk_sethwnd,  tvk_getcomfname, tvk_setnotify,    tvk_setpump,
+        tvk_setcheck,
     };
     return table;
 }

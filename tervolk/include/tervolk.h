@@ -70,6 +70,8 @@ extern "C" {
 #define TVK_ES_PROTOCOL    0x0400  /* an unexpected or malformed frame */
 #define TVK_ES_TRANSFER    0x0800  /* a file could not be transferred intact */
 #define TVK_ES_FILEOPEN    0x1000  /* a local file could not be opened or created, or a name was refused */
+#define TVK_ES_NOSPACE     0x2000  /* the receiving file system has no room for what the terminal announced */
+#define TVK_ES_OVERSIZE    0x4000  /* the terminal sent more than it announced */
 
 /* transDir of tvk_comminfo. */
 #define TVK_DIR_TO_PC      0     /* the terminal sends files to the PC */
@@ -164,6 +166,24 @@ TVK_API int16_t tvk_setnotify(tvk_notify_fn fn, void *user);
 typedef void (*tvk_pump_fn)(void *user);
 TVK_API int16_t tvk_setpump(tvk_pump_fn fn, void *user);
 TVK_API int16_t tvk_setdebug(int32_t on);
+
+/* What a job asks the caller through the check callback. name is the file's
+ * name (NUL-terminated bytes); for TVK_CHECK_COMMIT it is "". A result of 0
+ * means no:
+ *  - TVK_CHECK_SEND: the file of the sending directory is left out (it is
+ *    neither counted nor sent);
+ *  - TVK_CHECK_STORE: a received file of that name is refused before
+ *    anything of it is written (TVK_ES_FILEOPEN); the other files go on;
+ *  - TVK_CHECK_COMMIT: every file of a receive is stored and on disk, and the
+ *    terminal is about to be told so; no fails the job (TVK_ES_FILEOPEN) and
+ *    the terminal keeps its files. Asked once per receive, only when every
+ *    file was stored. */
+#define TVK_CHECK_SEND     1
+#define TVK_CHECK_STORE    2
+#define TVK_CHECK_COMMIT   3
+typedef int (*tvk_check_fn)(void *user, int32_t what, const char *name);
+/* Installs the check callback (NULL: every file is sent and stored). */
+TVK_API int16_t tvk_setcheck(tvk_check_fn fn, void *user);
 
 #ifdef __cplusplus
 }

@@ -42,6 +42,8 @@ struct Session final : Hooks, Progress {
     void* notifyUser = nullptr;
     tvk_pump_fn pumpFn = nullptr;
     void* pumpUser = nullptr;
+    tvk_check_fn checkFn = nullptr;
+    void* checkUser = nullptr;
     bool debug = false;
     char fileName[TVK_FNAME_LEN] = {};
 
@@ -358,6 +360,12 @@ int16_t tvk_setnotify(tvk_notify_fn fn, void* user) {
 int16_t tvk_setpump(tvk_pump_fn fn, void* user) {
     session().pumpFn = fn;
     session().pumpUser = user;
+    return TVK_OK;
+}
+
+int16_t tvk_setcheck(tvk_check_fn fn, void* user) {
+    session().checkFn = fn;
+    session().checkUser = user;
     return TVK_OK;
 }
 

@@ -51,6 +51,10 @@ public:
     // Runs inside tvk_filerecv / tvk_filesend with the directory or pattern.
     std::function<void(const std::string&, CommInfo&)> onTransfer;
     std::function<void()> onPoll;  // runs inside every tvk_polling
+    // The check callback the program installed, for tests that play the
+    // library's questions.
+    tvk_check_fn checkFn = nullptr;
+    void* checkUser = nullptr;
 
     std::vector<std::string> registeredIds;
     OpenParam lastOpenParam{};

@@ -76,6 +76,11 @@ const TvkTable kFakeTable{
     [](char* buf) -> int16_t { return buf[0] = '\0', 0; },
     [](tvk_notify_fn, void*) -> int16_t { return 0; },
     [](tvk_pump_fn, void*) -> int16_t { return 0; },
+    [](tvk_check_fn fn, void* user) -> int16_t {
+        fake().checkFn = fn;
+        fake().checkUser = user;
+        return 0;
+    },
 };
 
 }  // namespace
