@@ -211,7 +211,6 @@ bool nameMatches(const std::string& pattern, const std::string& name) {
 }
 
 bool hasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
-bool isHidden(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
 struct SplitPath {
     std::string dir;
@@ -237,12 +236,7 @@ int16_t collectOne(const std::string& path, const std::string& name, int mask,
     const fs::file_status st = fs::status(path, ec);
     if (ec) return missingPath(ec) ? 0 : fileErrNumber(ec, path);
     if (st.type() == fs::file_type::not_found) return 0;
-    const bool isDirRef = name == "." || name == "..";
-    if (fs::is_directory(st)) {
-        if ((mask & kMaskDirectory) != 0 && (isDirRef || !isHidden(name))) out.push_back(name);
-    } else if (!isHidden(name)) {
-        out.push_back(name);
-    }
+    if (!fs::is_directory(st) || (mask & kMaskDirectory) != 0) out.push_back(name);
     return 0;
 }
 
@@ -257,7 +251,7 @@ int16_t collectMatches(const std::string& dir, const std::string& pattern, int m
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) return fileErrNumber(ec, dir);
         const std::string name = it->path().filename().string();
-        if (isHidden(name) || (!pattern.empty() && !nameMatches(pattern, name))) continue;
+        if (!pattern.empty() && !nameMatches(pattern, name)) continue;
         std::error_code typeEc;
         const fs::file_status st = it->status(typeEc);
         if (typeEc || st.type() == fs::file_type::not_found) continue;  // dangling link

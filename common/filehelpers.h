@@ -79,8 +79,9 @@ void makeDir(const std::string& path);
 // wildcards compare letters without regard to case). A path ending in the
 // separator lists that directory's entries, and with mask 16 first gives "."
 // (the directory itself). Mask 0: normal files only; mask 16: directories
-// too. Names beginning with '.' are hidden and never listed. A missing
-// directory gives "" without a box; "" gives "".
+// too. Nothing is hidden on this platform: names beginning with '.' are
+// listed like any other. A missing directory gives "" without a box; ""
+// gives "".
 std::string dirFirst(const std::string& pathOrPattern, int mask);
 
 // The next name of the current listing, or "" when it is exhausted.

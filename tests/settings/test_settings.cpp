@@ -124,6 +124,7 @@ TEST_F(ReadIni, AnyLineEndAndSixLinesLoad) {
 // itself is never rewritten, and no box is shown.
 TEST_F(ReadIni, LineValuesAreCheckedAndReplacedInMemoryOnly) {
     std::filesystem::create_directory("recv");
+    std::filesystem::create_directories("pc/.inbox");
     writeBytes("afile", "x");
     using F = std::string EnvSettingsRecord::*;
     const F box = &EnvSettingsRecord::ioBoxCount, paramA = &EnvSettingsRecord::lineParamA,
@@ -165,6 +166,8 @@ TEST_F(ReadIni, LineValuesAreCheckedAndReplacedInMemoryOnly) {
         {1, "  " + cwd + "/nothere  ", &EnvSettingsRecord::apDir, here},
         {1, "afile", &EnvSettingsRecord::apDir, "afile"},
         {2, cwd + "/recv", &EnvSettingsRecord::recvDir, cwd + "/recv"},
+        // A leading '.' hides nothing on this platform.
+        {2, "pc/.inbox", &EnvSettingsRecord::recvDir, "pc/.inbox"},
         {3, "", &EnvSettingsRecord::sendDir, here},
         {3, here, &EnvSettingsRecord::sendDir, here},
         {4, "lod", kind, "lod"}, {4, " All ", kind, "All"}, {4, "XYZ", kind, "ALL"}, {4, "", kind, "ALL"},
@@ -320,14 +323,17 @@ TEST_F(ReadIdInf, RecordLayouts) {
         // An ID and a receiving directory count; what is missing stays empty.
         {"hdr\r\nA00001,,,ALL\r\nB00002,/in\r\n", {{"A00001", "", "", "ALL"}, {"B00002", "/in", "", "   "}}},
         {"hdr\r\nB00002,/in,/out", {{"B00002", "/in", "/out", "   "}}},
-        // Too few fields take the rest from the next line.
-        {"hdr\r\nA00001,/r\r\n/s,OTR\r\nB00002,,,ALL\r\n", {{"A00001", "/r", "/s", "OTR"}, {"B00002", "", "", "ALL"}}},
-        // Too many fields hand the surplus to the next record.
-        {"hdr\r\nA00001,/r,/s,LOD,X9\r\n,,\r\n", {{"A00001", "/r", "/s", "LOD"}, {"X9", "", "", "   "}}},
+        // A record is one line: fields a short line lacks stay empty, never
+        // the next line's; fields beyond the fourth are dropped.
+        {"hdr\r\nA00001,/r\r\nHT01\r\nB00002,,,ALL\r\n",
+         {{"A00001", "/r", "", "   "}, {"HT01", "", "", "   "}, {"B00002", "", "", "ALL"}}},
+        {"hdr\nA00001,/r,/s\nB00002,,,ALL\n", {{"A00001", "/r", "/s", "   "}, {"B00002", "", "", "ALL"}}},
+        {"hdr\r\nA00001,/r,/s,LOD,X9\r\n,,\r\n", {{"A00001", "/r", "/s", "LOD"}}},
+        {"hdr\r\nA00001,/r,/s,LOD,X9,\"a\r\nB00002,,,OTR", {{"A00001", "/r", "/s", "LOD"}, {"B00002", "", "", "OTR"}}},
         // Quotes may hold commas; blanks around unquoted fields go.
         {"hdr\r\n\"A,0001\" , \"/r, x \",  /s  ,\"lod\"\r\n", {{"A,0001", "/r, x ", "/s", "lod"}}},
         // Text after a closing quote is dropped; an open quote ends with its line.
-        {"hdr\r\n\"A00001\"junk,\"/r\r\n/s,ALL\r\n", {{"A00001", "/r", "/s", "ALL"}}},
+        {"hdr\r\n\"A00001\"junk,\"/r\r\n/s,ALL\r\n", {{"A00001", "/r", "", "   "}, {"/s", "ALL", "", "   "}}},
         // LF-only and CR-only files.
         {"hdr\nA00001,/r,/s,LOD\nB00002,,,\n", {{"A00001", "/r", "/s", "LOD"}, {"B00002", "", "", "   "}}},
         {"hdr\rA00001,/r,/s,LOD\rB00002,,,\r", {{"A00001", "/r", "/s", "LOD"}, {"B00002", "", "", "   "}}},
