@@ -175,14 +175,15 @@ std::string iniBytes() {
     return out;
 }
 
-// Reads the comma-separated fields of the terminal ID file, across line ends:
+// Reads the comma-separated fields of the terminal ID file:
 // - blanks (space, tab) before a field are skipped;
 // - an unquoted field runs to the next comma, CR or LF, trailing blanks cut;
 // - a field whose first character is '"' runs to the next '"' and may hold
 //   commas; what follows the closing quote up to the delimiter is dropped.
 //   An unclosed quote ends at the line end, so it cannot swallow the file;
 // - the delimiter is consumed: a comma, or a line end (CR LF, LF or CR);
-//   a line end right at the start of a field gives an empty field;
+//   a line end right at the start of a field gives an empty field, and
+//   lineEnded() tells that the field was the last of its line;
 // - NUL and every other byte is kept as it is.
 // A read error is reported with the file-error box; Retry reads on, Cancel
 // ends the fields as if the file ended there.
@@ -191,6 +192,15 @@ public:
     explicit FieldReader(InputFile& file) : file_(file) {}
 
     bool atEnd() { return failed_ || file_.atEnd(); }
+    bool lineEnded() const { return lineEnded_; }
+
+    // Drops what is left of the current line.
+    void skipLine() {
+        if (lineEnded_) return;
+        std::string dropped;
+        const int c = readUntil(dropped, isLineEnd);
+        endLine(c);
+    }
 
     std::string next() {
         int c = get();
@@ -205,10 +215,7 @@ public:
             c = readUntil(field, [](int ch) { return ch == ',' || isLineEnd(ch); });
             field = trimRight(field);
         }
-        if (c == '\r') {
-            const int after = get();
-            if (after != '\n') file_.unget(after);
-        }
+        endLine(c);
         return field;
     }
 
@@ -218,6 +225,16 @@ private:
     static std::string trimRight(std::string s) {
         while (!s.empty() && isBlank(s.back())) s.pop_back();
         return s;
+    }
+
+    // Notes whether delimiter c ended the line (EOF does too), and takes
+    // the LF of a CR LF.
+    void endLine(int c) {
+        lineEnded_ = c == EOF || isLineEnd(c);
+        if (c == '\r') {
+            const int after = get();
+            if (after != '\n') file_.unget(after);
+        }
     }
 
     template <class Stop>
@@ -241,6 +258,7 @@ private:
 
     InputFile& file_;
     bool failed_ = false;
+    bool lineEnded_ = false;
 };
 
 void clearIdTable() {
@@ -249,7 +267,8 @@ void clearIdTable() {
 }
 
 // Reads records until an empty ID, the end of the file or the last slot;
-// the number of slots that count.
+// the number of slots that count. A record is one line: fields a short line
+// lacks stay empty, fields beyond the fourth are dropped.
 int16_t readIdRecords(FieldReader& fields) {
     for (int16_t i = 0; i < kHtIdSlots; ++i) {
         HtIdEntry& e = HtIdTable[i];
@@ -258,11 +277,13 @@ int16_t readIdRecords(FieldReader& fields) {
             e.htId.clear();
             return i;
         }
-        e.recvDir = fields.next();
+        for (std::string* field : {&e.recvDir, &e.sendDir, &e.fileKind}) {
+            if (!fields.lineEnded()) *field = fields.next();
+            if (fields.atEnd()) break;
+        }
+        e.fileKind = fitWidth(e.fileKind, kFileKindWidth);
         if (fields.atEnd()) return static_cast<int16_t>(i + 1);
-        e.sendDir = fields.next();
-        if (fields.atEnd()) return static_cast<int16_t>(i + 1);
-        e.fileKind = fitWidth(fields.next(), kFileKindWidth);
+        fields.skipLine();
         if (fields.atEnd()) return static_cast<int16_t>(i + 1);
     }
     return kHtIdSlots;
