@@ -161,11 +161,34 @@ TEST_F(InstalledPackage, ToolsRunAndExplainThemselves) {
     }
 }
 
-TEST_F(InstalledPackage, DesktopEntryStartsTheProgramWithItsIcon) {
+// The entry starts the program in a folder of its own, made on first start,
+// never in the home folder where a terminal could reach the user's files.
+TEST_F(InstalledPackage, DesktopEntryStartsTheProgramInAFolderOfItsOwnWithItsIcon) {
     const std::string entry = readBytes(root / "usr/share/applications/quendril.desktop");
-    for (const char* line : {"[Desktop Entry]\n", "\nType=Application\n", "\nName=QUENDRIL\n", "\nExec=quendril\n",
-                             "\nIcon=quendril\n", "\nTerminal=false\n"}) {
+    for (const char* line : {"[Desktop Entry]\n", "\nType=Application\n", "\nName=QUENDRIL\n", "\nIcon=quendril\n",
+                             "\nTerminal=false\n"}) {
         EXPECT_NE(entry.find(line), std::string::npos) << line;
+    }
+    // Exec=sh -c "COMMAND": run COMMAND with a stand-in quendril that notes
+    // where it was started.
+    const std::string prefix = "\nExec=sh -c \"";
+    const std::size_t at = entry.find(prefix);
+    ASSERT_NE(at, std::string::npos) << entry;
+    const std::size_t from = at + prefix.size();
+    const std::size_t to = entry.find("\"\n", from);
+    ASSERT_NE(to, std::string::npos);
+    const std::string command = entry.substr(from, to - from);
+    ASSERT_EQ(command.find_first_of("\"\\$`"), std::string::npos) << "no escapes to undo: " << command;
+    const fs::path home = root / "home";
+    fs::create_directories(home / "bin");
+    runCommand("printf '#!/bin/sh\\npwd > \"$HOME/started-in\"\\n' > " + shellQuote((home / "bin/quendril").string()) +
+               " && chmod +x " + shellQuote((home / "bin/quendril").string()));
+    for (int start = 0; start < 2; ++start) {
+        const CommandResult r = runCommand("HOME=" + shellQuote(home.string()) + " PATH=" +
+                                           shellQuote((home / "bin").string()) + ":/usr/bin:/bin sh -c " +
+                                           shellQuote(command));
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(trimmed(readBytes(home / "started-in")), (home / "quendril").string()) << "start " << start;
     }
     EXPECT_TRUE(fs::exists(root / "usr/bin/quendril"));
     const std::string icon = readBytes(root / "usr/share/icons/hicolor/48x48/apps/quendril.png");
