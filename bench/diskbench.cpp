@@ -12,6 +12,7 @@
 #include <random>
 
 #include "benchcases.h"
+#include "appendjob.h"
 #include "comm.h"
 #include "declar.h"
 
@@ -90,16 +91,21 @@ bool copyReference(const fs::path& work) {
 
 bool runStep(const DiskCase& c, const fs::path& work) {
     if (c.step == "copy") return copyReference(work);
-    if (c.step == "append") {
-        quendril::appendReceivedFiles((work / "dest").string(), (work / "src").string());
-        return fs::is_empty(work / "src");
-    }
     quendril::tempDir = (work / "TEMP").string();
+    if (c.step == "append") {
+        // The received copies, committed as the receive leaves them.
+        auto job = quendril::AppendJob::begin("BENCH1", (work / "dest").string());
+        if (!job) return false;
+        for (const auto& entry : fs::directory_iterator(work / "src")) {
+            fs::rename(entry.path(), fs::path(job->dir()) / entry.path().filename());
+        }
+        return job->commit() && job->append() && fs::is_empty(work / "TEMP");
+    }
     quendril::CommInfo info{};
     info.transType = 3;
-    std::string staged = quendril::stageTransmitFiles(info, (work / "src").string(), c.step);
-    bool ok = !staged.empty();
-    quendril::removeStagedFiles(info, staged, c.step);
+    quendril::SendSource staged = quendril::stageTransmitFiles(info, (work / "src").string(), c.step);
+    bool ok = !staged.dir.empty();
+    quendril::removeStagedFiles(staged);
     return ok;
 }
 

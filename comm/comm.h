@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Module1.h"
+#include "commint.h"
 
 namespace quendril {
 
@@ -14,13 +15,21 @@ namespace quendril {
 // terminal's cell in the terminal table.
 extern std::vector<CommInfo> commInfoList;
 
+// How a run ended: the exit status of an unattended run.
+enum class RunEnd : int {
+    AllDone = 0,     // every job done (or the run was stopped)
+    JobFailed = 1,   // some job failed
+    LineFailed = 3,  // the line could not be opened, or was lost
+};
+
 // Run driver
-void commExecute();
+RunEnd commExecute();
 int16_t commOpen();
 OpenParam makeOpenParam();
 void commClose();
 
-// Polling
+// Polling. A poll or a record reading that fails ends with kOutcomeFailed
+// (the line is gone or the library cannot go on).
 int16_t pollTerminals(int16_t& count);
 int16_t repollAfterInstall(int16_t index);
 // Clock of the re-poll window after an AP install: monotonic, so a change of
@@ -32,14 +41,11 @@ void setRepollClock(MonotonicNow now);
 // Receive
 int16_t findHtIndex(const std::string& id);
 std::string getJobDirectory(const CommInfo& info, int16_t htIndex);
-// In append mode the job receives into a fresh directory inside tempDir, and
-// only what it received there is appended; leftovers of a failed or stopped
-// job stay in their own directory.
+// In append mode the job receives into a fresh directory inside tempDir
+// (appendjob.h): once the terminal has been told its files arrived they are
+// appended; until then they are discarded when the job fails, as the
+// terminal keeps them and sends them again.
 int16_t receiveFile(int16_t index);
-// Appends every file of srcDir to its namesake (any letter case, else the
-// upper-cased name) in destDir and deletes it once all its bytes are written.
-// A failed write is reported, undone in the destination, and the source kept.
-void appendReceivedFiles(std::string destDir, std::string srcDir);
 
 // Transmit and AP install
 // Totals of the files to send; both stop at their field's largest value.
@@ -49,13 +55,20 @@ struct TransmitTotals {
 };
 int16_t transmitFile(int16_t index);
 std::string getTransmitFileType(int16_t htIndex);
-// The directory to send from: srcDir itself for "ALL" and an AP install,
-// otherwise a fresh staging directory inside tempDir holding upper-cased
-// copies of the selected files. "" when the user gave up a failed copy.
-std::string stageTransmitFiles(const CommInfo& info, const std::string& srcDir, const std::string& fileType);
+// Where a send job's files come from: srcDir itself for "ALL" and an AP
+// install, otherwise a fresh staging directory inside tempDir holding
+// upper-cased copies of the selected files. Names beginning with '.' and the
+// program's own files are never selected. dir is "" when the user gave up a
+// failed copy.
+struct SendSource {
+    std::string dir;
+    JobDir staging;  // its path is "" when the source itself is sent
+};
+SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, const std::string& fileType);
+// The files of dir that a send job carries (the library sends the same).
 TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir);
-// Deletes the staging directory stageTransmitFiles made and its copies;
-// nothing for "ALL" and an AP install, which sent from the source itself.
-void removeStagedFiles(const CommInfo& info, const std::string& stagedDir, const std::string& fileType);
+// Deletes the staging directory and its copies; nothing when the source
+// itself was sent.
+void removeStagedFiles(SendSource& source);
 
 }  // namespace quendril

@@ -1,6 +1,7 @@
 // The Execute run: open the line, polling passes, the jobs, close the line.
 #include <string>
 
+#include "appendjob.h"
 #include "comm.h"
 #include "commint.h"
 #include "declar.h"
@@ -22,9 +23,11 @@ void showCell(int16_t i, const std::string& id, int16_t state) {
     if (i < kTableCells) runView().dispHTID(i, id, state);
 }
 
-// Runs the job terminal i asks for; a transDir that is neither direction
-// starts nothing and leaves the previous outcome.
-int16_t runJob(int16_t i, const std::string& id, int16_t outcome) {
+bool asksForAJob(const CommInfo& info) { return info.transDir == TVK_DIR_TO_PC || info.transDir == TVK_DIR_TO_HT; }
+
+// Runs the job terminal i asks for. A record that asks for neither
+// direction breaks the protocol: the terminal's own error end.
+int16_t runJob(int16_t i, const std::string& id) {
     const CommInfo& info = commInfoList[static_cast<std::size_t>(i)];
     if (info.transDir == TVK_DIR_TO_PC) {
         runView().dispStatus(kStatusTransmitting, kJobReceive, id);
@@ -35,46 +38,71 @@ int16_t runJob(int16_t i, const std::string& id, int16_t outcome) {
         runView().dispStatus(kStatusTransmitting, kind, id);
         return transmitFile(i);
     }
-    return outcome;
+    return kOutcomeFailed;
 }
 
-// Serves terminals 0..count-1 in order; true when a job asked to stop the run.
-bool serveTerminals(int16_t count, int16_t& outcome) {
+// Serves terminals 0..count-1 in order; true when a job asked to stop the
+// run. failed is set when a job failed.
+bool serveTerminals(int16_t count, bool& failed) {
     for (int16_t i = 0; i < count; ++i) {
         runView().writeScale(0);
         runView().commInfoOn();
-        std::string id = htIdText(commInfoList[static_cast<std::size_t>(i)]);
-        outcome = runJob(i, id, outcome);
+        const CommInfo& info = commInfoList[static_cast<std::size_t>(i)];
+        std::string id = htIdText(info);
+        const int16_t outcome = runJob(i, id);
         if (outcome == kOutcomeStop) return true;
+        failed = failed || outcome == kOutcomeFailed;
         showCell(i, id, outcome == kOutcomeFailed ? kHtErrorEnd : kHtDone);
-        runView().dispErrStat(id, tvk().geterrinf());
+        runView().dispErrStat(id, asksForAJob(info) ? tvk().geterrinf() : int16_t{TVK_ES_PROTOCOL});
         runView().hideScalePanel();
     }
     return false;
 }
 
+std::string portName() { return "COM" + std::to_string(numericValue(EnvSettings.comPort)); }
+
+// The line is gone (or its records cannot be read): the error line names
+// the port and what the library saw.
+void showLineFailure() {
+    const int16_t word = tvk().geterrinf();
+    std::string port = portName();
+    runView().dispErrStat(port, word != 0 ? word : int16_t{TVK_ES_FATAL});
+}
+
+void reportPending(const std::vector<PendingJob>& jobs) {
+    for (const PendingJob& job : jobs) runView().dispPending(job);
+}
+
 }  // namespace
 
-void commExecute() {
+RunEnd commExecute() {
     stopRequested = false;
     CommInfo blankInfo{};
     readIni();
-    if (commOpen() != 0) return;
-    int16_t outcome = kOutcomeDone;
+    if (!tempDir.empty()) reportPending(resumePendingAppends(tempDir));
+    if (commOpen() != 0) return RunEnd::LineFailed;
+    bool failed = false;
+    RunEnd end = RunEnd::AllDone;
     int16_t count = 0;
     for (;;) {
         runView().dispStatus(kStatusPolling, 0, std::string());
         runView().setIconCaption(kIconCaptionPolling);
-        outcome = pollTerminals(count);
+        const int16_t outcome = pollTerminals(count);
+        if (outcome == kOutcomeFailed) {
+            showLineFailure();
+            end = RunEnd::LineFailed;
+        }
         if (outcome != kOutcomeDone) break;
         runView().hideErrorPanel();
-        const bool stopRun = serveTerminals(count, outcome);
+        const bool stopRun = serveTerminals(count, failed);
         runView().hideScalePanel();
         tvk().disconnect(1, &blankInfo);
         if (stopRun) break;
     }
     tvk().disconnect(1, &blankInfo);
     tvk().close();
+    if (end == RunEnd::AllDone && failed) end = RunEnd::JobFailed;
+    return end;
 }
 
 OpenParam makeOpenParam() {
@@ -94,9 +122,8 @@ int16_t commOpen() {
     // lives as long as the program.
     static OpenParam openParam{};
     openParam = makeOpenParam();
-    const int32_t port = numericValue(EnvSettings.comPort);
-    if (tvk().open(port, &openParam) >= 0) return 0;
-    dispAppErr(kAppErrOpen, "COM" + std::to_string(port));
+    if (tvk().open(numericValue(EnvSettings.comPort), &openParam) >= 0) return 0;
+    dispAppErr(kAppErrOpen, portName());
     return 1;
 }
 

@@ -9,6 +9,7 @@
 
 #include "Module1.h"
 #include "declar.h"
+#include "dirfiles.h"
 
 namespace quendril {
 
@@ -56,11 +57,23 @@ std::string upperName(std::string name);
 // Names of the normal files in dir (ending in the separator), as listed.
 std::vector<std::string> listFiles(const std::string& dir);
 
-// A new, empty directory inside tempDir for one job's files, named prefix
-// and a number; "" when creating it failed and the user gave up.
-std::string makeJobDir(const std::string& prefix);
+// A directory of one job's files inside tempDir, locked while the job
+// holds it so that no other start takes it for a leftover.
+struct JobDir {
+    std::string path;  // "" when it could not be made
+    Directory handle;
+};
 
-// Removes dir when it is empty; a directory still holding files is kept.
-void removeDirIfEmpty(const std::string& dir);
+// A new, empty job directory named prefix and a number; its path is "" when
+// creating it failed and the user gave up. No file beside it in tempDir
+// starts with its name, so no leftover of an earlier job can pass for its.
+JobDir makeJobDir(const std::string& prefix);
+
+// Whether name is one the program gives its job directories and their
+// companion files in tempDir ("RECV" or "SEND", a digit, anything).
+bool isJobDirName(const std::string& name);
+
+// Removes the files of dir (literally, one by one) and dir itself.
+void removeJobDir(const Directory& parent, const std::string& name);
 
 }  // namespace quendril

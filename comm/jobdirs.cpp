@@ -12,19 +12,41 @@ namespace {
 
 inline constexpr int kMaxJobDirs = 99999;
 
-// Creates parent + prefix + the first free number; file_exists when all are
-// taken. A parent removed while the program runs is made again.
-std::error_code createNumberedDir(const std::string& parent, const std::string& prefix, std::string& made) {
+// Some entry beside the candidate starts with its name (a marker of an
+// earlier job, or a received file in a tempDir that is a receiving directory).
+bool nameTaken(const std::vector<std::string>& entries, const std::string& name) {
+    const std::string upper = upperName(name);
+    for (const std::string& e : entries) {
+        if (upperName(e).rfind(upper, 0) == 0 &&
+            (e.size() == name.size() || e[name.size()] == '.')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Creates parent + prefix + the first free number, open and locked;
+// file_exists when all are taken. A parent removed while the program runs
+// is made again.
+std::error_code createNumberedDir(const std::string& parent, const std::string& prefix, JobDir& made) {
     std::error_code ec;
     std::filesystem::create_directories(parent, ec);
     if (ec) return ec;
+    Directory dir;
+    if ((ec = dir.open(parent))) return ec;
+    std::vector<std::string> entries;
+    if ((ec = dir.list(entries))) return ec;
     for (int n = 1; n <= kMaxJobDirs; ++n) {
-        const std::string dir = parent + prefix + std::to_string(n);
-        if (std::filesystem::create_directory(dir, ec)) {
-            made = dir;
-            return {};
+        const std::string name = prefix + std::to_string(n);
+        if (nameTaken(entries, name)) continue;
+        const std::string path = parent + name;
+        if (!std::filesystem::create_directory(path, ec)) {
+            if (ec) return ec;
+            continue;
         }
-        if (ec) return ec;
+        if ((ec = made.handle.open(path)) || (ec = made.handle.lock())) return ec;
+        made.path = path;
+        return {};
     }
     return std::make_error_code(std::errc::file_exists);
 }
@@ -46,18 +68,29 @@ std::vector<std::string> listFiles(const std::string& dir) {
     return names;
 }
 
-std::string makeJobDir(const std::string& prefix) {
+JobDir makeJobDir(const std::string& prefix) {
     // Before start-up has set tempDir, the same place relative to the current directory.
     std::string base = tempDir.empty() ? std::string("TEMP") : tempDir;
     addBackslash(base);
-    std::string made;
+    JobDir made;
     if (!runFileOperation(base, [&] { return createNumberedDir(base, prefix, made); })) return {};
     return made;
 }
 
-void removeDirIfEmpty(const std::string& dir) {
-    std::error_code ec;
-    if (std::filesystem::is_empty(dir, ec) && !ec) std::filesystem::remove(dir, ec);
+bool isJobDirName(const std::string& name) {
+    const std::string upper = upperName(name);
+    return (upper.rfind("RECV", 0) == 0 || upper.rfind("SEND", 0) == 0) && upper.size() > 4 && upper[4] >= '0' &&
+           upper[4] <= '9';
+}
+
+void removeJobDir(const Directory& parent, const std::string& name) {
+    Directory dir;
+    if (!dir.open(parent.path() + kPathSeparator + name)) {
+        std::vector<std::string> names;
+        dir.list(names);
+        for (const std::string& n : names) dir.remove(n);
+    }
+    parent.removeDirectory(name);
 }
 
 }  // namespace quendril

@@ -1,5 +1,6 @@
 // Polling: register the terminal IDs, poll until terminals answer, read
 // their records; the single re-poll after an AP install.
+#include <algorithm>
 #include <chrono>
 
 #include "comm.h"
@@ -57,8 +58,10 @@ int16_t pollTerminals(int16_t& count) {
     int16_t r = 0;
     do {
         r = pollOnce();
-    } while (r <= 0 && r != TVK_ESTOPPED);
+    } while (r == 0);
     if (r == TVK_ESTOPPED) return kOutcomeStop;
+    // A poll fails only when the line itself is gone: polling on would spin.
+    if (r < 0) return kOutcomeFailed;
 
     count = r;
     commInfoList.assign(static_cast<std::size_t>(r), CommInfo{});
@@ -75,11 +78,13 @@ int16_t pollTerminals(int16_t& count) {
 
 int16_t repollAfterInstall(int16_t index) {
     tvk().idtblclr();
-    int16_t r = addId(htIdText(commInfoList[static_cast<std::size_t>(index)]));
+    // A refused registration still waits for the terminal's answer.
+    int16_t r = std::max<int16_t>(addId(htIdText(commInfoList[static_cast<std::size_t>(index)])), 0);
     const auto windowEnd = repollNow() + std::chrono::seconds(1);
     // The library reports a stop once, so a stop ends the wait at once:
-    // polling on would swallow the user's Cancel.
-    while (repollNow() < windowEnd && r <= 0 && r != TVK_ESTOPPED) r = pollOnce();
+    // polling on would swallow the user's Cancel. A failed poll ends it too;
+    // the run's next poll finds the line gone.
+    while (repollNow() < windowEnd && r == 0) r = pollOnce();
     if (r == TVK_ESTOPPED) return kOutcomeStop;
 
     CommInfo info{};

@@ -7,6 +7,8 @@
 
 namespace quendril {
 
+struct PendingJob;
+
 class RunView {
 public:
     virtual ~RunView() = default;
@@ -18,6 +20,8 @@ public:
     virtual void commInfoOff() = 0;
     virtual void writeScale(int16_t percent) = 0;
     virtual void setIconCaption(int16_t captionNum) = 0;
+    // Tells what became of received copies an earlier run left pending.
+    virtual void dispPending(const PendingJob& job) = 0;
     virtual void hideErrorPanel() = 0;   // fraErrorInfo
     virtual void hideScalePanel() = 0;   // fraScale
     // Processes pending window events (Cancel, notifications, close requests).

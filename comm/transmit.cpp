@@ -8,6 +8,7 @@
 #include "declar.h"
 #include "filehelpers.h"
 #include "host.h"
+#include "jobchecks.h"
 #include "messages.h"
 
 namespace quendril {
@@ -42,10 +43,9 @@ std::error_code copyOver(const std::string& from, const std::string& to) {
     return ec;
 }
 
-void deleteStagingDir(std::string dir) {
-    addBackslash(dir);
-    killFile(dir + "*");
-    removeDirIfEmpty(dir);
+// Names the library never sends (a leading '.') and the program's own files.
+bool sendable(const ProtectedNames& own, const std::string& name) {
+    return !name.starts_with('.') && !own.covers(name);
 }
 
 // A missing source directory ends the program, as a damaged setting would.
@@ -76,16 +76,20 @@ int16_t transmitFile(int16_t index) {
     const std::string fileType = getTransmitFileType(htIndex);
     if (!existDir(srcDir)) endOnMissingDir(srcDir);
 
-    const std::string sendFrom = stageTransmitFiles(entry, srcDir, fileType);
-    if (sendFrom.empty()) return kOutcomeFailed;
-    const TransmitTotals totals = countTransmitFiles(entry, sendFrom);
+    SendSource source = stageTransmitFiles(entry, srcDir, fileType);
+    if (source.dir.empty()) return kOutcomeFailed;
+    const TransmitTotals totals = countTransmitFiles(entry, source.dir);
     entry.fileCount = totals.count;
     entry.totalSize = totals.total;
-    std::string pattern = sendFrom;
+    std::string pattern = source.dir;
     addBackslash(pattern);
     std::vector<char> buf = textBuffer(pattern + "*.*");
-    const int16_t r = tvk().filesend(buf.data(), &entry);
-    removeStagedFiles(entry, sendFrom, fileType);
+    int16_t r = 0;
+    {
+        JobChecks checks(source.dir);
+        r = tvk().filesend(buf.data(), &entry);
+    }
+    removeStagedFiles(source);
 
     if (r == TVK_ESTOPPED || stopRequested) return kOutcomeStop;
     if (r < 0) return kOutcomeFailed;
@@ -101,43 +105,49 @@ std::string getTransmitFileType(int16_t htIndex) {
     return EnvSettings.fileKind;
 }
 
-std::string stageTransmitFiles(const CommInfo& info, const std::string& srcDir, const std::string& fileType) {
+SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, const std::string& fileType) {
     const std::string type = upperName(fileType);
-    if (sendsWholeDir(info, type)) return srcDir;
+    if (sendsWholeDir(info, type)) return {srcDir, {}};
     // A fresh directory per job: nothing else lying in tempDir is ever sent,
     // and a source that is tempDir itself is never copied onto itself.
-    const std::string staging = makeJobDir("SEND");
-    if (staging.empty()) return {};
+    SendSource source{{}, makeJobDir("SEND")};
+    if (source.staging.path.empty()) return source;
     std::string from = srcDir;
     addBackslash(from);
-    std::string to = staging;
+    std::string to = source.staging.path;
     addBackslash(to);
+    const ProtectedNames own(srcDir);
     for (const std::string& name : listFiles(from)) {
         const std::string upper = upperName(name);
-        if (!selected(type, upper)) continue;
+        if (!selected(type, upper) || !sendable(own, name)) continue;
         if (!runFileOperation(from + name, [&] { return copyOver(from + name, to + upper); })) {
-            deleteStagingDir(staging);
-            return {};
+            removeStagedFiles(source);
+            return source;
         }
     }
-    return staging;
+    source.dir = source.staging.path;
+    return source;
 }
 
 TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir) {
     std::string from = dir;
     addBackslash(from);
+    const ProtectedNames own(dir);
     TransmitTotals totals;
     for (const std::string& name : listFiles(from)) {
-        if (info.transType == TVK_TYPE_APPL && isMapName(name)) continue;
+        if (!sendable(own, name) || (info.transType == TVK_TYPE_APPL && isMapName(name))) continue;
         totals.count = countOneMore(totals.count);
         totals.total = addBytesSaturated(totals.total, fileLength(from + name));
     }
     return totals;
 }
 
-void removeStagedFiles(const CommInfo& info, const std::string& stagedDir, const std::string& fileType) {
-    if (sendsWholeDir(info, upperName(fileType))) return;
-    deleteStagingDir(stagedDir);
+void removeStagedFiles(SendSource& source) {
+    if (source.staging.path.empty()) return;
+    const std::filesystem::path p(source.staging.path);
+    Directory parent;
+    if (!parent.open(p.parent_path().string())) removeJobDir(parent, p.filename().string());
+    source.staging = {};
 }
 
 }  // namespace quendril

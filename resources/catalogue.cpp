@@ -105,6 +105,8 @@ constexpr auto kCatalogue = std::to_array<Entry>({
     {1810, "Error Block"},
     {1811, "Transfer Error"},
     {1812, "Buffer Full Error"},
+    {1813, "Pending data appended"},
+    {1814, "Pending data kept in TEMP"},
     // File errors.
     {1952, "File nume/number error"},
     {1953, "No file name"},

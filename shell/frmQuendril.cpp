@@ -12,7 +12,9 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 
+#include "appendjob.h"
 #include "catalogue.h"
 #include "comm.h"
 #include "declar.h"
@@ -31,6 +33,9 @@ namespace {
 
 constexpr const char* kProductName = "QUENDRIL";
 constexpr const char* kNoValue = "-------------------";
+// Result texts of copies an earlier run left pending.
+constexpr int kResPendingAppended = 813;
+constexpr int kResPendingKept = 814;
 
 QString latin1(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
@@ -125,6 +130,8 @@ void frmQuendril::Form_Load(const std::string& commandLine) {
                   std::filesystem::path::preferred_separator + "TEMP";
         makeDir(tempDir);
     }
+    autoMode_ = isAutoCommand(commandLine);
+    for (const PendingJob& job : resumePendingAppends(tempDir)) dispPending(job);
     centreOnScreen();
     show();
     const auto hwnd = static_cast<int32_t>(winId());
@@ -132,7 +139,7 @@ void frmQuendril::Form_Load(const std::string& commandLine) {
     wndNotify_.setMessage(notifyMsg);
     tvk().setpump(&pumpCallback, this);
     tvk().sethwnd(hwnd, notifyMsg);
-    if (isAutoCommand(commandLine)) {
+    if (autoMode_) {
         mnuTransmit_Click();
         mnuExit_Click();
     }
@@ -204,9 +211,12 @@ void frmQuendril::mnuTransmit_Click() {
     ui_.fraStatus->show();
     ui_.cmdTransmitCancel->show();
     stopRequested = false;
-    commExecute();
+    const RunEnd end = commExecute();
+    exitStatus_ = static_cast<int>(end);
     setIconCaption(0);
     commInfoOff();
+    // A lost line ended the run: its error line stays in view.
+    if (end == RunEnd::LineFailed && !ui_.lblErrorInfo->caption().empty()) ui_.fraErrorInfo->show();
     ui_.fraStatus->hide();
     ui_.cmdTransmitCancel->hide();
     setMenusEnabled(true);
@@ -290,8 +300,19 @@ void frmQuendril::dispErrStat(std::string& htid, int16_t errCode) {
     if (errCode == 0) return;
     const std::string caption = literalCaption(htid);
     if (htid == kWildcardId) htid = caption;
-    ui_.lblErrorInfo->setCaption(caption + ":" + resString(800 + commResultOf(errCode)));
+    showErrorLine(caption + ":" + resString(800 + commResultOf(errCode)));
+}
+
+void frmQuendril::dispPending(const PendingJob& job) {
+    const std::string who = job.htId.empty() ? std::filesystem::path(job.jobDir).filename().string() : job.htId;
+    showErrorLine(literalCaption(who) + ":" + resString(job.appended ? kResPendingAppended : kResPendingKept));
+    if (autoMode_) std::cerr << "QUENDRIL: " << job.jobDir << " -> " << job.destDir << "\n";
+}
+
+void frmQuendril::showErrorLine(const std::string& text) {
+    ui_.lblErrorInfo->setCaption(text);
     ui_.fraErrorInfo->show();
+    if (autoMode_) std::cerr << "QUENDRIL: " << text << "\n";
 }
 
 void frmQuendril::commInfoOn() {

@@ -62,11 +62,14 @@ public:
     void commInfoOff() override;
     void writeScale(int16_t percent) override;
     void setIconCaption(int16_t captionNum) override;
+    void dispPending(const PendingJob& job) override;
     void hideErrorPanel() override;
     void hideScalePanel() override;
     void yieldEvents() override;
 
     const MainWindowUi& ui() const { return ui_; }
+    // How the last run ended, as the exit status of "AUTO".
+    int exitStatus() const { return exitStatus_; }
     const std::string& currentIconCaption() const { return currentIconCaption_; }
     int scalePercent() const { return scaleUnits_; }
     // Dialogs currently loaded (null when not created or unloaded).
@@ -86,6 +89,8 @@ private:
     void centreOnScreen();
     void Form_Resize();
     void drawScale();
+    // The error line, also written to standard error in "AUTO" mode.
+    void showErrorLine(const std::string& text);
     template <class Dialog>
     void showSettingsDialog(QPointer<Dialog>& dlg);
 
@@ -98,6 +103,8 @@ private:
     std::array<std::string, 2> iconCaptions_;
     std::string currentIconCaption_;
     int scaleUnits_ = 0;
+    bool autoMode_ = false;
+    int exitStatus_ = 0;
 
     QPointer<frmFileSet> fileSet_;
     QPointer<frmCommSet> commSet_;

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     host.setMainWindow(&window);
     window.Form_Load(commandLine(argc, argv));
     // "AUTO" has run and unloaded every window already.
-    if (!window.isVisible()) return 0;
+    if (!window.isVisible()) return window.exitStatus();
     quendril::scheduleScreenshots(window);
     return QApplication::exec();
 }

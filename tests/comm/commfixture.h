@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "appendjob.h"
 #include "comm.h"
 #include "declar.h"
 #include "filebytes.h"
@@ -104,6 +105,9 @@ public:
     void commInfoOff() override { note("off"); }
     void writeScale(int16_t percent) override { note("scale " + std::to_string(percent)); }
     void setIconCaption(int16_t captionNum) override { note("icon " + std::to_string(captionNum)); }
+    void dispPending(const PendingJob& job) override {
+        note("pending " + job.htId + " " + (job.appended ? "appended" : "kept"));
+    }
     void hideErrorPanel() override { note("hideErr"); }
     void hideScalePanel() override { note("hideScale"); }
     void yieldEvents() override {

@@ -33,7 +33,14 @@ int16_t transfer(const std::string& name, char* text, CommInfo* info) {
     if (name == "filesend") fake().sentRecords.push_back(*info);
     if (fake().onTransfer) fake().onTransfer(text, *info);
     const int16_t scripted = popOr<int16_t>(fake().jobResults, 0);
-    return fake().takeStop() ? int16_t{TVK_ESTOPPED} : scripted;
+    if (fake().takeStop()) return TVK_ESTOPPED;
+    // As the library does: a receive that stored everything asks whether
+    // the terminal may be told, and fails when the answer is no.
+    if (name == "filerecv" && scripted >= 0 && fake().checkFn &&
+        fake().checkFn(fake().checkUser, TVK_CHECK_COMMIT, "") == 0) {
+        return TVK_EFAIL;
+    }
+    return scripted;
 }
 
 const TvkTable kFakeTable{

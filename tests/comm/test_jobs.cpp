@@ -1,6 +1,4 @@
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <limits>
@@ -18,7 +16,9 @@ TEST_F(CommTest, FindHtIndexExactThenWildcardThenNone) {
     const std::vector<std::tuple<Strings, std::string, int16_t>> cases = {
         {{"HT0001", "&&&&&&", "HT0002"}, "HT0002", 2}, {{"HT0001", "&&&&&&", "HT0002"}, "HT0009", 1},
         {{"HT0001", "HT0002"}, "HT0009", 2},           {{"HT0001", "HT0002"}, "ht0001", 2},
-        {{"HT0001 "}, "HT0001", 1},                    {{}, "HT0001", 0},
+        {{"HT0001 "}, "HT0001", 0},                    {{}, "HT0001", 0},
+        // Padded as the library pads them: a short entry finds its terminal.
+        {{"HT01", "&&&&&&"}, "HT01  ", 0},             {{"HT0001XY"}, "HT0001", 0},
     };
     for (const auto& [table, id, index] : cases) {
         htIdCount = 0;
@@ -88,43 +88,62 @@ TEST_F(ReceiveTest, NormalModeHandsTheDirectoryOverAndMapsResults) {
     EXPECT_EQ(fake.transferTexts, (Strings{own, any}));
 }
 
-// The temporary directory is also made again when it was removed.
+// The temporary directory is also made again when it was removed. Names
+// from the line are literal: "*" or "?" never stand for other files.
 TEST_F(ReceiveTest, AppendModeAppendsToANamesakeInAnyCaseOrCreatesUpperCase) {
     EnvSettings.appendMode = true;
     std::filesystem::remove_all(tempDir);
     writeBytes(EnvSettings.recvDir + "/Data.txt", "12345");
+    writeBytes(EnvSettings.recvDir + "/.LOG", "dot:");
     const std::string exact = bytes(1024, '0');
     const std::string big = bytes(3 * 512 + 7, 'x') + std::string(100000, '\0') + bytes(511, 'y');
-    libraryStores({{"DATA.TXT", "678"}, {"new.bin", exact}, {"empty", ""}, {"big.bin", big}});
+    libraryStores({{"DATA.TXT", "678"}, {"new.bin", exact}, {"empty", ""}, {"big.bin", big}, {"*", "star"},
+                   {"?", "query"}, {"[a]", "bracket"}, {"a", "plain"}, {".log", "seen"}});
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     EXPECT_TRUE(host.shown.empty());
     ASSERT_EQ(fake.transferTexts.size(), 1u);
     EXPECT_EQ(fake.transferTexts[0].rfind(tempDir + "/", 0), 0u) << "received inside tempDir";
     EXPECT_GT(fake.transferTexts[0].size(), tempDir.size() + 1) << "into a directory of its own";
-    EXPECT_EQ(entriesIn(EnvSettings.recvDir), (Strings{"BIG.BIN", "Data.txt", "EMPTY", "NEW.BIN"}));
-    EXPECT_EQ(received("Data.txt"), "12345678");
-    EXPECT_EQ(received("NEW.BIN"), exact);
-    EXPECT_EQ(received("BIG.BIN"), big);
-    EXPECT_EQ(std::filesystem::file_size(EnvSettings.recvDir + "/EMPTY"), 0u);
-    EXPECT_TRUE(entriesIn(tempDir).empty()) << "the copies and the job directory are gone";
+    EXPECT_EQ(entriesIn(EnvSettings.recvDir),
+              (Strings{"*", ".LOG", "?", "A", "BIG.BIN", "Data.txt", "EMPTY", "NEW.BIN", "[A]"}));
+    const Files expected = {{"Data.txt", "12345678"}, {"NEW.BIN", exact}, {"BIG.BIN", big}, {"EMPTY", ""},
+                            {"*", "star"}, {"?", "query"}, {"[A]", "bracket"}, {"A", "plain"}, {".LOG", "dot:seen"}};
+    for (const auto& [name, content] : expected) EXPECT_EQ(received(name), content) << name;
+    EXPECT_TRUE(entriesIn(tempDir).empty()) << "the copies, the job directory and its notes are gone";
 }
 
-TEST_F(ReceiveTest, AppendModeKeepsWhatAFailedOrStoppedJobLeftAndNeverAppendsItLater) {
+// Until the terminal is told, a failed job's copies are worth nothing: the
+// terminal keeps its files and sends them again. Once it is told, they must
+// arrive, even when the run was stopped just then.
+TEST_F(ReceiveTest, AppendModeDiscardsAnUntoldJobAndKeepsAToldOneUntilItIsAppended) {
     EnvSettings.appendMode = true;
-    for (const int16_t result : {int16_t{-1}, int16_t{TVK_ESTOPPED}}) {
+    writeBytes(EnvSettings.recvDir + "/PART.DAT", "old|");
+    // library result, Cancel while it finishes, outcome
+    const std::vector<std::tuple<int16_t, bool, int16_t>> cases = {
+        {-1, false, kOutcomeFailed}, {TVK_ESTOPPED, false, kOutcomeStop}, {0, true, kOutcomeStop}};
+    for (const auto& [result, cancel, outcome] : cases) {
+        stopRequested = false;
         fake.jobResults = {result};
-        libraryStores({{"part.dat", "half"}});
-        EXPECT_NE(receiveFile(0), kOutcomeDone);
+        fake.onTransfer = [cancel = cancel](const std::string& dir, CommInfo&) {
+            writeBytes(dir + "/part.dat", "half");
+            stopRequested = cancel;
+        };
+        EXPECT_EQ(receiveFile(0), outcome) << result;
     }
-    EXPECT_TRUE(entriesIn(EnvSettings.recvDir).empty()) << "nothing appended";
+    EXPECT_EQ(received("PART.DAT"), "old|") << "nothing appended yet";
     const Strings kept = entriesIn(tempDir);
-    ASSERT_EQ(kept.size(), 2u) << "each job's leftovers in a directory of their own";
-    for (const std::string& d : kept) EXPECT_EQ(readBytes(tempDir + "/" + d + "/part.dat"), "half");
+    ASSERT_EQ(kept.size(), 3u) << "only the told job is kept";
+    EXPECT_EQ(kept[1], kept[0] + ".job");
 
-    libraryStores({{"good.dat", "whole"}});
-    EXPECT_EQ(receiveFile(0), kOutcomeDone);
-    EXPECT_EQ(entriesIn(EnvSettings.recvDir), Strings{"GOOD.DAT"});
-    EXPECT_EQ(entriesIn(tempDir), kept) << "a later job leaves them alone";
+    const std::vector<PendingJob> resumed = resumePendingAppends(tempDir);
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_EQ(resumed[0].htId, "HT0001");
+    EXPECT_EQ(resumed[0].destDir, EnvSettings.recvDir);
+    EXPECT_TRUE(resumed[0].appended);
+    EXPECT_EQ(received("PART.DAT"), "old|half");
+    EXPECT_TRUE(entriesIn(tempDir).empty());
+    EXPECT_TRUE(resumePendingAppends(tempDir).empty()) << "appended once";
+    EXPECT_EQ(received("PART.DAT"), "old|half");
 }
 
 TEST_F(ReceiveTest, AppendIntoTheTemporaryDirectoryItselfNeverAppendsAFileToItself) {
@@ -135,22 +154,44 @@ TEST_F(ReceiveTest, AppendIntoTheTemporaryDirectoryItselfNeverAppendsAFileToItse
     EXPECT_EQ(receiveFile(0), kOutcomeDone);
     EXPECT_EQ(entriesIn(tempDir), Strings{"LOG.TXT"});
     EXPECT_EQ(readBytes(tempDir + "/LOG.TXT"), "oldnew");
-    appendReceivedFiles(tempDir, tempDir);
-    appendReceivedFiles(tempDir + "/", tempDir);
+    EXPECT_TRUE(resumePendingAppends(tempDir).empty());
     EXPECT_EQ(readBytes(tempDir + "/LOG.TXT"), "oldnew");
 }
 
-// A socket file cannot be opened as a file: the open fails as a device that
-// is not ready, which offers Retry and Cancel.
-void makeSocketFile(const std::string& path) {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(path.size(), sizeof addr.sun_path);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::close(fd);
+// What the program lets a terminal store: never one of its own files in the
+// working folder, never a name whose namesake in append mode is a link, a
+// directory or a device.
+TEST_F(ReceiveTest, StoreChecksKeepTheProgramsOwnFilesAndLinks) {
+    EnvSettings.htIdFile = "HOSTPCID.INF";
+    const std::string home = work.str();
+    const std::string outside = makeDir("outside");
+    writeBytes(outside + "/target", "untouched");
+    std::filesystem::create_symlink(outside + "/target", EnvSettings.recvDir + "/LINKED.TXT");
+    std::filesystem::create_symlink(outside + "/none", EnvSettings.recvDir + "/DANGLING.TXT");
+    std::filesystem::create_directories(EnvSettings.recvDir + "/SUBDIR");
+    // destination, append mode, name, may be stored
+    const std::vector<std::tuple<std::string, bool, std::string, bool>> cases = {
+        {home, false, "hostpc.ini", false},     {home, false, "HOSTPC.INI", false},
+        {home, false, "hostpcid.inf", false},   {home, false, "Temp", false},
+        {home, false, ".bashrc", false},        {home, false, "DATA.TXT", true},
+        {tempDir, false, "RECV1.job", false},   {tempDir, false, "RECORD.TXT", true},
+        {EnvSettings.recvDir, false, ".profile", true},  {EnvSettings.recvDir, false, "hostpc.ini", true},
+        {EnvSettings.recvDir, true, "linked.txt", false}, {EnvSettings.recvDir, true, "DANGLING.TXT", false},
+        {EnvSettings.recvDir, true, "subdir", false},     {EnvSettings.recvDir, true, "NEW.TXT", true},
+        {EnvSettings.recvDir, false, "LINKED.TXT", true},
+    };
+    for (const auto& [dest, append, name, stored] : cases) {
+        EnvSettings.appendMode = append;
+        addEntry("HT0001", dest);
+        fake.onTransfer = [&, name = name](const std::string&, CommInfo&) {
+            EXPECT_EQ(fake.checkFn(fake.checkUser, TVK_CHECK_STORE, name.c_str()) != 0, stored) << dest << " " << name;
+        };
+        receiveFile(0);
+        htIdCount = 0;
+    }
+    EXPECT_EQ(fake.checkFn, nullptr) << "uninstalled after the job";
+    EXPECT_EQ(readBytes(outside + "/target"), "untouched");
+    EXPECT_FALSE(std::filesystem::exists(outside + "/none"));
 }
 
 // Answers the boxes like TestHost and, at the first box, runs an action.
@@ -163,40 +204,39 @@ public:
     }
 };
 
-TEST_F(ReceiveTest, FailedAppendIsReportedAndKeepsTheReceivedFile) {
-    for (const auto& [answer, appended] : {std::pair{kAnswerRetry, true}, std::pair{kAnswerCancel, false}}) {
-        const std::string src = makeDir("src"), dest = makeDir("dest");
-        makeSocketFile(dest + "/A.TXT");
-        writeBytes(src + "/a.txt", "2");
-        writeBytes(src + "/b.txt", "3");
+// A failed append is reported under the failure rule; Cancel leaves the copy
+// pending, and the next start or run appends it exactly once.
+TEST_F(ReceiveTest, FailedAppendIsReportedAndThePendingCopyIsAppendedLater) {
+    EnvSettings.appendMode = true;
+    const std::string dest = EnvSettings.recvDir + "/A.TXT";
+    for (const auto& [answer, appendedNow] : {std::pair{kAnswerRetry, true}, std::pair{kAnswerCancel, false}}) {
         ActingHost acting;
-        acting.answers = {answer};
-        // Before the retry the destination becomes a file again.
-        acting.atFirstBox = [&] {
-            std::filesystem::remove(dest + "/A.TXT");
-            writeBytes(dest + "/A.TXT", "1");
+        // A fifo appears at the name after the receive (no reader: the open
+        // fails as a device that is not ready); before the box is answered it
+        // becomes a file again.
+        fake.onTransfer = [&](const std::string& dir, CommInfo&) {
+            writeBytes(dir + "/a.txt", "2");
+            writeBytes(dir + "/b.txt", "3");
+            ASSERT_EQ(::mkfifo(dest.c_str(), 0600), 0);
         };
-        appendReceivedFiles(dest, src);
+        acting.answers = {answer};
+        acting.atFirstBox = [&] {
+            std::filesystem::remove(dest);
+            writeBytes(dest, "1");
+        };
+        EXPECT_EQ(receiveFile(0), kOutcomeDone);
         ASSERT_EQ(acting.shown.size(), 1u);
         EXPECT_EQ(acting.shown[0].buttons, BoxButtons::RetryCancel);
-        EXPECT_NE(acting.shown[0].text.find(dest + "/A.TXT"), std::string::npos) << acting.shown[0].text;
-        EXPECT_EQ(readBytes(dest + "/A.TXT"), appended ? "12" : "1");
-        EXPECT_EQ(entriesIn(src), appended ? Strings{} : Strings{"a.txt"});
-        EXPECT_EQ(readBytes(dest + "/B.TXT"), "3") << "the next file is still appended";
-        std::filesystem::remove_all(src);
-        std::filesystem::remove_all(dest);
+        EXPECT_EQ(acting.shown[0].text, fileErrMessage(kFileErrDeviceUnavailable, dest));
+        EXPECT_EQ(received("A.TXT"), appendedNow ? "12" : "1");
+        EXPECT_EQ(received("B.TXT"), "3") << "the next copy is still appended";
+        const std::vector<PendingJob> resumed = resumePendingAppends(tempDir);
+        EXPECT_EQ(resumed.size(), appendedNow ? 0u : 1u);
+        EXPECT_EQ(received("A.TXT"), "12") << "exactly once";
+        EXPECT_TRUE(entriesIn(tempDir).empty());
+        std::filesystem::remove(dest);
+        std::filesystem::remove(EnvSettings.recvDir + "/B.TXT");
     }
-}
-
-TEST_F(ReceiveTest, DiskFullWhileAppendingKeepsTheReceivedFile) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no full device to write to";
-    const std::string src = makeDir("src"), dest = makeDir("dest");
-    std::filesystem::create_symlink("/dev/full", dest + "/DATA.TXT");
-    writeBytes(src + "/data.txt", bytes(2000, 'q'));
-    EXPECT_THROW(appendReceivedFiles(dest, src), ProgramEnded);
-    ASSERT_EQ(host.shown.size(), 1u);
-    EXPECT_EQ(host.shown[0].text.rfind(fileErrMessage(kFileErrDiskFull, ""), 0), 0u) << host.shown[0].text;
-    EXPECT_EQ(readBytes(src + "/data.txt"), bytes(2000, 'q')) << "kept whole";
 }
 
 class TransmitTest : public CommTest {
@@ -211,8 +251,12 @@ protected:
             ASSERT_GE(pattern.size(), 4u);
             ASSERT_EQ(pattern.substr(pattern.size() - 4), "/*.*");
             Files files;
+            // As the library does: no name beginning with '.', none the check leaves out.
             for (const auto& e : std::filesystem::directory_iterator(pattern.substr(0, pattern.size() - 4))) {
-                if (e.is_regular_file()) files.emplace_back(e.path().filename().string(), readBytes(e.path().string()));
+                const std::string name = e.path().filename().string();
+                if (!e.is_regular_file() || name.starts_with('.')) continue;
+                if (fake.checkFn && fake.checkFn(fake.checkUser, TVK_CHECK_SEND, name.c_str()) == 0) continue;
+                files.emplace_back(name, readBytes(e.path().string()));
             }
             std::sort(files.begin(), files.end());
             sent.push_back(files);
@@ -279,6 +323,34 @@ TEST_F(TransmitTest, NothingElseInTempDirIsSentOrLost) {
     EXPECT_EQ(sent[1], (Files{{"STRAY.LOD", "stray"}}));
     EXPECT_EQ(entriesIn(tempDir), Strings{"STRAY.LOD"});
     EXPECT_EQ(readBytes(tempDir + "/STRAY.LOD"), "stray");
+}
+
+// The default set-up sends from the working folder: its settings, the ID
+// file and anything beginning with '.' never leave it.
+TEST_F(TransmitTest, ProgramsOwnFilesAreNeverSent) {
+    const std::string home = work.str();
+    EnvSettings.htIdFile = "HOSTPCID.INF";
+    for (const char* name : {"hostpc.ini", "HOSTPCID.INF", ".bashrc", ".LOD"}) writeBytes(home + "/" + name, "own");
+    writeBytes(home + "/A.LOD", "lod");
+    writeBytes(home + "/B.TXT", "text");
+    EnvSettings.sendDir = home;
+    EnvSettings.apDir = home;
+    // file type, transType, files sent
+    const std::vector<std::tuple<std::string, int32_t, Strings>> cases = {
+        {"ALL", 3, {"A.LOD", "B.TXT"}}, {"LOD", 3, {"A.LOD"}}, {"OTR", 3, {"B.TXT"}},
+        {"LOD", TVK_TYPE_APPL, {"A.LOD", "B.TXT"}}};
+    for (const auto& [kind, type, names] : cases) {
+        EnvSettings.fileKind = kind;
+        commInfoList = {makeRecord("HT0001", 1, type)};
+        sent.clear();
+        fake.sentRecords.clear();
+        fake.pollResults = {1};
+        fake.records = {{makeRecord("HT0001", 0), 0}};
+        EXPECT_EQ(transmitFile(0), kOutcomeDone);
+        EXPECT_EQ(sentNames(0), names) << kind;
+        EXPECT_EQ(fake.sentRecords[0].fileCount, static_cast<int32_t>(names.size())) << kind;
+    }
+    EXPECT_EQ(fake.checkFn, nullptr);
 }
 
 TEST_F(TransmitTest, ResultsAndStopsMapToOutcomesAndCopiesAreAlwaysRemoved) {
@@ -365,7 +437,7 @@ TEST_F(TransmitTest, EmptySourceIsSentWithZeroTotalsAndFailedStagingSendsNothing
     fillSendDir();
     host.answers = {kAnswerCancel};
     injectFileFault(kFileErrNotReady, 1);
-    EXPECT_EQ(stageTransmitFiles(commInfoList[0], EnvSettings.sendDir, "LOD"), "");
+    EXPECT_EQ(stageTransmitFiles(commInfoList[0], EnvSettings.sendDir, "LOD").dir, "");
     EXPECT_EQ(host.shown.size(), 1u);
     expectTempDirEmpty();
 }

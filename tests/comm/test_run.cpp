@@ -160,31 +160,46 @@ TEST_F(DriverTest, JobKindShownByDirectionAndType) {
     }
 }
 
-TEST_F(DriverTest, UnknownDirectionStartsNoJobAndKeepsTheOutcome) {
-    onePass({makeRecord("A00001", 0), makeRecord("A00002", 7), makeRecord("A00003", 0), makeRecord("A00004", 7)});
+// A record asking for neither direction breaks the protocol: that terminal
+// ends in error with its own word, whatever the terminal before it did.
+TEST_F(DriverTest, UnknownDirectionStartsNoJobAndEndsThatTerminalInError) {
+    onePass({makeRecord("A00001", 0), makeRecord("A00002", 7), makeRecord("A00003", 0), makeRecord("A00004", 254)});
     fake.jobResults = {0, -1};
-    commExecute();
+    fake.errWords = {0, 0x0100};
+    EXPECT_EQ(commExecute(), RunEnd::JobFailed);
     EXPECT_EQ(fake.calls("filerecv"), 2);
     EXPECT_TRUE(seen("status 1 1 A00002").empty());
-    EXPECT_EQ(seen("cell 1 A00002 1").size(), 1u) << "keeps the done outcome";
-    EXPECT_EQ(seen("cell 3 A00004 2").size(), 1u) << "keeps the failed outcome";
-    EXPECT_EQ(fake.calls("geterrinf"), 4);
+    EXPECT_EQ(seen("cell"), (Strings{"cell 0 clear 0", "cell 0 A00001 0", "cell 1 A00002 0", "cell 2 A00003 0",
+                                     "cell 3 A00004 0", "cell 0 A00001 1", "cell 1 A00002 2", "cell 2 A00003 2",
+                                     "cell 3 A00004 2"}));
+    EXPECT_EQ(seen("err"), (Strings{"err A00001 0", "err A00002 1024", "err A00003 256", "err A00004 1024"}));
+    EXPECT_EQ(fake.calls("geterrinf"), 2);
 }
 
-TEST_F(DriverTest, EndRecordOrFailedReadingEndsTheRunWithoutJobs) {
-    const std::vector<std::pair<std::deque<RecordAnswer>, std::size_t>> cases = {
-        {{{makeRecord("HT0001", TVK_DIR_END), 0}}, 1},
-        {{{makeRecord("HT0001", 0), 0}, {makeRecord("HT0002", 0), -1}}, 3},
-    };
-    for (const auto& [records, cells] : cases) {
+// A failed poll means the line is gone: the run ends at once, naming the
+// port and what the library saw, instead of polling on.
+TEST_F(DriverTest, EndRecordFailedReadingOrALostLineEndsTheRunWithoutJobs) {
+    // polls, records, error word, cells drawn, how the run ends, error line
+    const std::vector<std::tuple<std::deque<int16_t>, std::deque<RecordAnswer>, int16_t, std::size_t, RunEnd, Strings>>
+        cases = {
+            {{1}, {{makeRecord("HT0001", TVK_DIR_END), 0}}, 0, 1, RunEnd::AllDone, {}},
+            {{2}, {{makeRecord("HT0001", 0), 0}, {makeRecord("HT0002", 0), -1}}, 0, 3, RunEnd::LineFailed,
+             {"err COM1 16"}},
+            {{0, 0, TVK_EFAIL}, {}, TVK_ES_FATAL, 0, RunEnd::LineFailed, {"err COM1 16"}},
+            {{TVK_ENOTOPEN}, {}, 0, 0, RunEnd::LineFailed, {"err COM1 16"}},
+        };
+    for (const auto& [polls, records, word, cells, end, errLine] : cases) {
         reset();
-        fake.pollResults = {static_cast<int16_t>(records.size())};
+        fake.pollResults = polls;
         fake.records = records;
-        commExecute();
+        fake.errWords = {word};
+        EXPECT_EQ(commExecute(), end);
+        EXPECT_EQ(fake.calls("polling"), static_cast<int>(polls.size()));
         EXPECT_EQ(fake.calls("filerecv") + fake.calls("filesend"), 0);
         EXPECT_EQ(fake.disconnectModes, Modes{1});
         EXPECT_EQ(timeline.back(), "close");
         EXPECT_EQ(seen("cell").size(), cells);
+        EXPECT_EQ(seen("err"), errLine);
     }
 }
 
@@ -216,7 +231,7 @@ TEST_F(PollingTest, RegistersTheIdTableOrTheWildcardWhenItIsEmpty) {
 
 TEST_F(PollingTest, PollsUntilATerminalAnswersYieldingAfterEveryCall) {
     EnvSettings.ioBoxCount = "08";
-    fake.pollResults = {0, -1, -7, 0, 2};
+    fake.pollResults = {0, 0, 0, 0, 2};
     fake.records = {{makeRecord("HT0001", 0), 0}, {makeRecord("HT0002", 1), -3}};
     int yieldsAtPoll = 0;
     fake.onPoll = [&] { EXPECT_EQ(view.yields, yieldsAtPoll++); };
@@ -326,7 +341,7 @@ TEST_F(RepollTest, WindowIsOneSecondOnTheMonotonicClock) {
 TEST_F(RepollTest, AStopResultEndsTheWaitAtOnce) {
     const std::vector<std::tuple<std::deque<int16_t>, int16_t, int>> cases = {
         {{-11, 0, 0, 0}, kOutcomeStop, 1}, {{0, -11, 0, 0}, kOutcomeStop, 2},
-        {{-1, 0, 1}, kOutcomeDone, 3}, {{0, 0, 0, 0}, kOutcomeDone, 4}};
+        {{-1, 0, 1}, kOutcomeDone, 1}, {{0, 0, 0, 0}, kOutcomeDone, 4}};
     for (const auto& [polls, outcome, pollCalls] : cases) {
         timeline.clear();
         clockOffset = std::chrono::milliseconds(0);

@@ -56,6 +56,7 @@ public:
     void commInfoOff() override {}
     void writeScale(int16_t) override {}
     void setIconCaption(int16_t) override {}
+    void dispPending(const PendingJob&) override {}
     void hideErrorPanel() override {}
     void hideScalePanel() override {}
     void yieldEvents() override {
