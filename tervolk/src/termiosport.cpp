@@ -70,9 +70,6 @@ int TermiosPort::open(const std::string& path, const SerialSettings& s) {
         ::close(fd);
         return TVK_EBUSY;
     }
-#ifdef TIOCEXCL
-    ioctl(fd, TIOCEXCL);
-#endif
     saved_ = t;
     t.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
     t.c_oflag &= ~tcflag_t(OPOST);
@@ -90,6 +87,10 @@ int TermiosPort::open(const std::string& path, const SerialSettings& s) {
         ::close(fd);
         return TVK_EBUSY;
     }
+    // Only now: a failed open above must not leave the device exclusive.
+#ifdef TIOCEXCL
+    ioctl(fd, TIOCEXCL);
+#endif
     // Stale input only; output is never discarded.
     tcflush(fd, TCIFLUSH);
     fd_ = fd;
@@ -104,6 +105,11 @@ int TermiosPort::open(const std::string& path, const SerialSettings& s) {
 
 void TermiosPort::close() {
     if (fd_ < 0) return;
+    // The flag outlives this descriptor while anyone else (lineemu, a getty)
+    // keeps the device open, and would then refuse every later open but root's.
+#ifdef TIOCNXCL
+    ioctl(fd_, TIOCNXCL);
+#endif
     if (restore_) tcsetattr(fd_, TCSANOW, &saved_);
     ::close(fd_);
     fd_ = -1;
