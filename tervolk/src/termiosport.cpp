@@ -1,6 +1,10 @@
 #include "termiosport.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -29,6 +33,63 @@ speed_t speedCode(unsigned bps) {
     case 230400: return B230400;
     default: return B0;
     }
+}
+
+// The UUCP lock file's name for a device's real path: "LCK.." and the path
+// below /dev with '/' as '_' (/dev/pts/3 -> LCK..pts_3).
+std::string lockFileName(const std::string& device) {
+    std::string name = device;
+    if (name.rfind("/dev/", 0) == 0) name.erase(0, 5);
+    else if (!name.empty() && name[0] == '/') name.erase(0, 1);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "LCK.." + name;
+}
+
+// The PID a lock file names, 0 when it names none.
+pid_t lockHolder(const std::string& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return 0;
+    char text[32] = {};
+    ssize_t n = ::read(fd, text, sizeof text - 1);
+    ::close(fd);
+    if (n <= 0) return 0;
+    char* end = nullptr;
+    long pid = std::strtol(text, &end, 10);
+    return (end != text && pid > 0 && pid == pid_t(pid)) ? pid_t(pid) : 0;
+}
+
+// TVK_OK with `taken` naming the lock file created, left empty when the lock
+// directory cannot be used (flock still guards the line); TVK_EBUSY when a
+// live process holds the lock.
+int takeLockFile(const std::string& device, std::string& taken) {
+    const char* dir = std::getenv("TVK_LOCK_DIR");
+    std::string file = std::string(dir && *dir ? dir : "/run/lock") + "/" + lockFileName(device);
+    char text[16];
+    int len = std::snprintf(text, sizeof text, "%10ld\n", long(::getpid()));
+    // A stale lock removed here may be re-created by another process at once.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            bool written = ::write(fd, text, size_t(len)) == len;
+            ::close(fd);
+            if (written) taken = file;
+            else ::unlink(file.c_str());
+            return TVK_OK;
+        }
+        if (errno != EEXIST) return TVK_OK;
+        pid_t holder = lockHolder(file);
+        if (holder > 0 && (::kill(holder, 0) == 0 || errno == EPERM)) return TVK_EBUSY;
+        // A dead holder's lock we may not remove (another user's, in a sticky
+        // directory) guards nothing.
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT) return TVK_OK;
+    }
+    return TVK_EBUSY;
+}
+
+void dropLockFile(std::string& file) {
+    // Only our own: a forked child's copy of the port leaves its parent's.
+    if (!file.empty() && lockHolder(file) == ::getpid()) ::unlink(file.c_str());
+    file.clear();
 }
 
 }  // namespace
@@ -62,12 +123,25 @@ TermiosPort::~TermiosPort() { close(); }
 
 int TermiosPort::open(const std::string& path, const SerialSettings& s) {
     close();
+    // Other serial programs honour the lock file, not flock; it is taken
+    // before the open, which may already change the line's modem signals.
+    // Without a real path the open below fails and says why.
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        int r = takeLockFile(real, lockFile_);
+        std::free(real);
+        if (r != TVK_OK) return r;
+    }
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return (errno == ENOENT || errno == ENXIO || errno == ENODEV || errno == ENOTDIR) ? TVK_ENODEV : TVK_EBUSY;
+    if (fd < 0) {
+        int e = errno;
+        dropLockFile(lockFile_);
+        return (e == ENOENT || e == ENXIO || e == ENODEV || e == ENOTDIR) ? TVK_ENODEV : TVK_EBUSY;
+    }
     struct termios t {};
     // A second user of the line would garble both: lock it for this process.
     if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &t) != 0) {
         ::close(fd);
+        dropLockFile(lockFile_);
         return TVK_EBUSY;
     }
     saved_ = t;
@@ -85,6 +159,7 @@ int TermiosPort::open(const std::string& path, const SerialSettings& s) {
     speed_t sp = speedCode(s.bitsPerSecond);
     if (sp == B0 || cfsetispeed(&t, sp) != 0 || cfsetospeed(&t, sp) != 0 || tcsetattr(fd, TCSANOW, &t) != 0) {
         ::close(fd);
+        dropLockFile(lockFile_);
         return TVK_EBUSY;
     }
     // Only now: a failed open above must not leave the device exclusive.
@@ -113,6 +188,7 @@ void TermiosPort::close() {
     if (restore_) tcsetattr(fd_, TCSANOW, &saved_);
     ::close(fd_);
     fd_ = -1;
+    dropLockFile(lockFile_);
 }
 
 long TermiosPort::readSome(uint8_t* buf, size_t cap) {

@@ -30,6 +30,8 @@ public:
     TermiosPort& operator=(const TermiosPort&) = delete;
 
     // 0, TVK_ENODEV (no such device) or TVK_EBUSY (locked or unusable).
+    // Besides flock, takes the lock file in $TVK_LOCK_DIR (default /run/lock)
+    // where that directory can be written.
     int open(const std::string& path, const SerialSettings& s);
     void close();
     bool isOpen() const { return fd_ >= 0; }
@@ -45,6 +47,7 @@ private:
     void noteKernelCounters();
 
     int fd_ = -1;
+    std::string lockFile_;   // the lock file taken, empty if none
     bool marking_ = false;   // PARMRK in force
     int markState_ = 0;      // bytes of a 0xFF mark sequence seen so far
     uint32_t errors_ = 0;
