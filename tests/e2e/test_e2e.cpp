@@ -1,14 +1,19 @@
 // `quendril AUTO` on the offscreen platform serves a simulated fleet over the
-// emulated line until a terminal reports the end of its work, then exits.
+// emulated line until a terminal reports the end of its work, then exits; it
+// finishes what an earlier run left pending, keeps its own files to itself,
+// and ends by itself when the line is lost.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "appendjob.h"
 #include "declar.h"
 #include "filebytes.h"
 #include "hostpcIni.h"
@@ -59,13 +64,15 @@ protected:
     }
 
     // Runs the program to its own end; false when it had to be stopped.
-    bool runProgram(const std::string& fleet) {
+    // duringRun may act on the line while the program runs.
+    bool runProgram(const std::string& fleet, const std::function<void(LineRig&)>& duringRun = {}) {
         file("fleet.txt", fleet);
         LineRig rig;
         rig.exportComPort(0);
         rig.startHtsim(root + "/fleet.txt", {"--speed", "115200", "--a", "100", "--b", "10000", "--c", "10"});
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.log", root + "/quendril.log"});
+        if (duringRun) duringRun(rig);
         const std::optional<int> status = program.wait(std::chrono::seconds(90));
         rig.stop();
         htsimLog = readBytes(rig.dir() + "/htsim.log");
@@ -73,6 +80,7 @@ protected:
         exitStatus = *status;
         return true;
     }
+    std::string programLog() { return readBytes(root + "/quendril.log"); }
 
     void expectSame(const std::string& from, const std::string& to) {
         ASSERT_TRUE(fs::exists(root + "/" + to)) << to;
@@ -151,6 +159,9 @@ TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
     file("d2/DATA.TXT", content(512, 22));
     file("d3/log.bin", content(4096, 23));
     file("d4/pad.txt", "");
+    // Names from the line are literal: none stands for the others.
+    file("d4/*", "star");
+    file("d4/?", "query");
     writeIdFile({"&&&&&&,,,"});
     const std::string fleet =
         "box 1 id=HT0001 dir=" + root + "/ht1\njob 1 send " + root + "/d1\njob 1 send " + root + "/d2\n" +
@@ -159,10 +170,87 @@ TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
     ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself";
     EXPECT_EQ(exitStatus, 0);
 
-    EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"Data.txt", "LOG.BIN", "PAD.TXT"}));
+    EXPECT_EQ(filesIn("recv"), (std::vector<std::string>{"*", "?", "Data.txt", "LOG.BIN", "PAD.TXT"}));
+    EXPECT_EQ(readBytes(root + "/recv/*"), "starstar");
+    EXPECT_EQ(readBytes(root + "/recv/?"), "queryquery");
     EXPECT_EQ(readBytes(root + "/recv/Data.txt"), "old bytes|" + content(1500, 21) + content(512, 22));
     EXPECT_EQ(readBytes(root + "/recv/LOG.BIN"), content(4096, 23) + content(4096, 23));
     EXPECT_TRUE(filesIn("TEMP").empty()) << "every received copy was appended and removed";
+}
+
+// A run killed after telling a terminal its files arrived left them in
+// TEMP: the next start appends them to that terminal's directory and says so.
+TEST_F(EndToEnd, PendingCopiesAreAppendedAtTheNextStartAndSaidSo) {
+    writeSettings(true);
+    writeIdFile({"HT0001," + dir("own") + ",,", "&&&&&&,,,"});
+    file("own/SALES.DAT", "monday|");
+    tempDir = root + "/TEMP";
+    {
+        std::optional<AppendJob> job = AppendJob::begin("HT0001", root + "/own");
+        ASSERT_TRUE(job);
+        writeBytes(job->dir() + "/sales.dat", "tuesday|");
+        ASSERT_TRUE(job->commit());
+    }
+    tempDir.clear();
+    ASSERT_TRUE(runProgram("box 1 id=HT0002\njob 1 end\n")) << "the program did not end by itself";
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_EQ(readBytes(root + "/own/SALES.DAT"), "monday|tuesday|");
+    EXPECT_TRUE(filesIn("recv").empty()) << "never another terminal's directory";
+    EXPECT_TRUE(filesIn("TEMP").empty());
+    EXPECT_NE(programLog().find("HT0001:Pending data appended"), std::string::npos) << programLog();
+}
+
+// A lost line ends the run at once with an error line and exit status 3,
+// instead of polling it at full speed for ever.
+TEST_F(EndToEnd, LostLineEndsTheRunWithAnErrorLine) {
+    writeSettings(false);
+    writeIdFile({"&&&&&&,,,"});
+    std::chrono::steady_clock::time_point lost;
+    ASSERT_TRUE(runProgram("box 1 id=HT0001 appear=1000000\njob 1 end\n", [&](LineRig& rig) {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        rig.stop();
+        lost = std::chrono::steady_clock::now();
+    })) << "the program did not end by itself";
+    const auto endedAfter = std::chrono::steady_clock::now() - lost;
+    EXPECT_EQ(exitStatus, 3);
+    EXPECT_LT(endedAfter, std::chrono::seconds(3)) << "ends soon after the line is gone";
+    EXPECT_NE(programLog().find("COM0:Fatal Error"), std::string::npos) << programLog();
+}
+
+// With the default settings every directory is the working folder: a
+// terminal may neither overwrite the program's files nor fetch them.
+TEST_F(EndToEnd, DefaultSetUpKeepsTheProgramsOwnFiles) {
+    makeDefaultIni();
+    EnvSettings.baudCode = "07";
+    EnvSettings.ioBoxCount = "04";
+    EnvSettings.lineParamA = "0100";
+    EnvSettings.lineParamB = "10000";
+    EnvSettings.lineParamC = "10";
+    ASSERT_TRUE(writeIni());
+    const std::string ini = readBytes(root + "/hostpc.ini");
+    writeIdFile({"&&&&&&,,,"});
+    const std::string ids = readBytes(root + "/HOSTPCID.INF");
+    file(".bashrc", "mine");
+    file("SHARED.TXT", "for the terminals");
+    file("evil/hostpc.ini", "HOSTPC.INI garbage");
+    file("evil/GOOD.TXT", "good");
+    file("dots/X", "rm -rf ~");
+    const std::string fleet = "box 1 id=HT0001\njob 1 send " + root + "/evil\n" +
+                              "box 2 id=HT0002 dir=" + root + "/ht2\njob 2 recv\n" +
+                              "box 3 id=HT0003\njob 3 send " + root + "/dots as=.profile\n" +
+                              "box 4 id=HT0004 appear=4\njob 4 end\n";
+    ASSERT_TRUE(runProgram(fleet)) << "the program did not end by itself";
+    EXPECT_EQ(exitStatus, 1) << "the refused jobs failed";
+    EXPECT_EQ(readBytes(root + "/hostpc.ini"), ini);
+    EXPECT_EQ(readBytes(root + "/HOSTPCID.INF"), ids);
+    EXPECT_EQ(readBytes(root + "/.bashrc"), "mine");
+    EXPECT_FALSE(fs::exists(root + "/.profile"));
+    EXPECT_EQ(readBytes(root + "/GOOD.TXT"), "good") << "the harmless file of the job arrives";
+    const std::vector<std::string> fetched = filesIn("ht2/recv");
+    EXPECT_NE(std::find(fetched.begin(), fetched.end(), "SHARED.TXT"), fetched.end());
+    for (const char* own : {"hostpc.ini", "HOSTPCID.INF", ".bashrc", "TEMP"}) {
+        EXPECT_EQ(std::find(fetched.begin(), fetched.end(), own), fetched.end()) << own << " was sent";
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// SIGKILL at random moments: while writeIni replaces hostpc.ini, and while the
-// real program receives a file. Afterwards hostpc.ini is the old or the new
-// one, and every received file is complete or absent.
+// SIGKILL at random moments: while writeIni replaces hostpc.ini, while append
+// jobs are finished, and while the real program receives a file. Afterwards
+// hostpc.ini is the old or the new one, every destination of an append holds
+// its old bytes and the new ones exactly once, and every received file is
+// complete or absent.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -8,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "appendjob.h"
 #include "declar.h"
 #include "faultrig.h"
 #include "hostpcIni.h"
@@ -26,9 +29,9 @@ void killNow(ChildProcess& child) {
 
 TEST(Kills, HostpcIniIsAlwaysTheOldOrTheNewFile) {
     ScopedWorkDir work;
-    ChildProcess({QUENDRIL_INI_REWRITER, "--once", "B"}).wait(10000ms);
+    ChildProcess({QUENDRIL_FAULT_WORKER, "--once", "B"}).wait(10000ms);
     const std::string b = readBytes("hostpc.ini");
-    ChildProcess({QUENDRIL_INI_REWRITER, "--once", "A"}).wait(10000ms);
+    ChildProcess({QUENDRIL_FAULT_WORKER, "--once", "A"}).wait(10000ms);
     const std::string a = readBytes("hostpc.ini");
     ASSERT_FALSE(a.empty());
     ASSERT_NE(a, b);
@@ -36,7 +39,7 @@ TEST(Kills, HostpcIniIsAlwaysTheOldOrTheNewFile) {
     int sawA = 0, sawB = 0;
     const int runs = 60;
     for (int i = 0; i < runs; ++i) {
-        ChildProcess writer({QUENDRIL_INI_REWRITER}, {"/dev/null", "/dev/null", "/dev/null"});
+        ChildProcess writer({QUENDRIL_FAULT_WORKER}, {"/dev/null", "/dev/null", "/dev/null"});
         std::this_thread::sleep_for(std::chrono::microseconds(2000 + rng() % 30000));
         killNow(writer);
         const std::string now = readBytes("hostpc.ini");
@@ -47,6 +50,75 @@ TEST(Kills, HostpcIniIsAlwaysTheOldOrTheNewFile) {
     EXPECT_GT(sawB, 0) << "the kills fell among the writes";
     std::cout << "[faults] SIGKILL during writeIni: " << runs << " kills, old/new " << sawA << "/" << sawB
               << ", never damaged\n";
+}
+
+// A committed append job as a run leaves it when it is killed after telling
+// the terminal: copies of four files in TEMP, destinations with old bytes
+// (one in another letter case, one missing).
+struct AppendScene {
+    fs::path root;
+    std::map<std::string, std::string> oldBytes = {
+        {"Sales.dat", content(1000, 1)}, {"COUNT.DAT", content(10, 2)}, {"LOG.TXT", content(700000, 3)}};
+    std::map<std::string, std::string> copies = {{"SALES.DAT", content(2000000, 4)}, {"count.dat", content(3000, 5)},
+                                                 {"LOG.TXT", content(1000000, 6)}, {"NEW.BIN", content(500000, 7)}};
+    // Destination name -> what it must hold once the job is done.
+    std::map<std::string, std::string> done() const {
+        return {{"Sales.dat", oldBytes.at("Sales.dat") + copies.at("SALES.DAT")},
+                {"COUNT.DAT", oldBytes.at("COUNT.DAT") + copies.at("count.dat")},
+                {"LOG.TXT", oldBytes.at("LOG.TXT") + copies.at("LOG.TXT")},
+                {"NEW.BIN", copies.at("NEW.BIN")}};
+    }
+
+    void prepare() {
+        fs::remove_all(root / "dest");
+        fs::remove_all(root / "TEMP");
+        for (const auto& [name, bytes] : oldBytes) putFile(root / "dest" / name, bytes);
+        tempDir = (root / "TEMP").string();
+        std::optional<AppendJob> job = AppendJob::begin("HT0001", (root / "dest").string());
+        ASSERT_TRUE(job);
+        for (const auto& [name, bytes] : copies) putFile(fs::path(job->dir()) / name, bytes);
+        ASSERT_TRUE(job->commit());
+        tempDir.clear();
+    }
+};
+
+TEST(Kills, AppendIsExactWhereverItIsKilled) {
+    ScopedWorkDir work;
+    AppendScene scene{work.path()};
+    const std::string temp = (work.path() / "TEMP").string();
+    scene.prepare();
+    const auto t0 = Clock::now();
+    ASSERT_EQ(ChildProcess({QUENDRIL_FAULT_WORKER, "--resume", temp}).wait(30000ms), 0);
+    const long long fullMs = std::max<long long>(msSince(t0), 1);
+    ASSERT_EQ(digestOf(work.path() / "dest"), digest(scene.done()));
+
+    std::mt19937 rng(2027);
+    const int runs = 50;
+    int midway = 0, torn = 0;
+    for (int i = 0; i < runs; ++i) {
+        scene.prepare();
+        ChildProcess worker({QUENDRIL_FAULT_WORKER, "--resume", temp});
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % (fullMs * 1000)));
+        killNow(worker);
+        const auto atKill = snapshot(work.path() / "dest");
+        const bool finished = atKill == scene.done() && fs::is_empty(temp);
+        midway += !finished && atKill != scene.oldBytes;
+        for (const auto& [name, bytes] : atKill) {
+            const auto old = scene.oldBytes.find(name);
+            torn += bytes != scene.done().at(name) && (old == scene.oldBytes.end() || bytes != old->second);
+        }
+        // The next start finishes the job.
+        for (const PendingJob& job : resumePendingAppends(temp)) {
+            EXPECT_TRUE(job.appended) << "run " << i << ": " << job.jobDir;
+        }
+        ASSERT_EQ(digestOf(work.path() / "dest"), digest(scene.done())) << "run " << i << ": not exactly once";
+        ASSERT_TRUE(fs::is_empty(temp)) << "run " << i;
+    }
+    EXPECT_GT(midway, runs / 4) << "the kills fell inside the appends";
+    std::cout << "[faults] SIGKILL while appending 4 files (3.5 MB) onto 3 old files: " << runs << " kills over "
+              << fullMs << " ms; " << midway << " left the job half done, " << torn
+              << " a destination torn; after the next start every destination held its old bytes and the new "
+                 "ones exactly once\n";
 }
 
 #ifdef QUENDRIL_BIN

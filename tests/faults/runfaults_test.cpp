@@ -11,6 +11,7 @@
 #include <functional>
 #include <thread>
 
+#include "appendjob.h"
 #include "comm.h"
 #include "declar.h"
 #include "faultrig.h"
@@ -349,7 +350,9 @@ protected:
     Unmount unmount;
 };
 
-TEST_F(FullDiskAppend, KeepsTheStoredFileAndTheReceivedCopy) {
+// The terminal was told: the copy stays pending, whole, and the next start
+// appends it once there is room.
+TEST_F(FullDiskAppend, KeepsTheStoredFileAndTheReceivedCopyUntilThereIsRoom) {
     if (!appendOntoFullDisk()) GTEST_SKIP() << "no small file system: " << mountError;
     EXPECT_FALSE(view.overran);
     EXPECT_EQ(exitCode, 1);
@@ -361,7 +364,14 @@ TEST_F(FullDiskAppend, KeepsTheStoredFileAndTheReceivedCopy) {
         if (bytes == arriving) kept.push_back(name);
     }
     EXPECT_EQ(kept.size(), 1u) << "the received copy stays in the temporary directory";
-    std::cout << "[faults] program: full disk while appending: reported, program ended\n";
+    ASSERT_EQ(::mount(nullptr, (root / "recv").c_str(), nullptr, MS_REMOUNT, "size=1m"), 0) << std::strerror(errno);
+    const std::vector<PendingJob> resumed = resumePendingAppends((root / "TEMP").string());
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_TRUE(resumed[0].appended);
+    EXPECT_EQ(digestOf(root / "recv"), digest({{"Data.txt", stored + arriving}})) << "appended exactly once";
+    EXPECT_TRUE(fs::is_empty(root / "TEMP"));
+    std::cout << "[faults] program: full disk while appending: reported, program ended, the copy kept; appended "
+                 "at the next start once there was room\n";
 }
 
 }  // namespace

@@ -1,10 +1,15 @@
-// Writes hostpc.ini in the current directory again and again, alternating
-// between two contents, until it is killed; with "--once A|B" it writes that
-// content once from the defaults. The kill tests use it to stop writeIni at
-// random moments.
+// The program's file work in a process of its own, for the kill tests:
+//   fault_worker            writes hostpc.ini in the current directory again
+//                           and again, alternating between two contents,
+//                           until it is killed
+//   fault_worker --once A|B writes that content once from the defaults
+//   fault_worker --resume TEMPDIR
+//                           finishes the append jobs left in TEMPDIR, as a
+//                           start of the program does
 #include <cstring>
 #include <string>
 
+#include "appendjob.h"
 #include "declar.h"
 #include "hostpcIni.h"
 
@@ -23,6 +28,12 @@ int main(int argc, char** argv) {
         quendril::makeDefaultIni();
         setContent(argv[2][0] == 'A');
         return quendril::writeIni() ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "--resume") == 0) {
+        for (const quendril::PendingJob& job : quendril::resumePendingAppends(argv[2])) {
+            if (!job.appended) return 1;
+        }
+        return 0;
     }
     // Starts from the file on disk, so every write is one of the two contents.
     quendril::readIni();
