@@ -186,10 +186,11 @@ public:
         return finishRepair();
     }
 
-    // Removes the job's companions and its (empty) directory.
+    // Removes the job's companions and its directory, which holds at most
+    // partial files the library never finished.
     void finish() {
         removeCompanions(temp_, base_);
-        temp_.removeDirectory(base_);
+        removeJobDir(temp_, base_);
     }
 
 private:

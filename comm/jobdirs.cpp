@@ -85,9 +85,8 @@ bool isJobDirName(const std::string& name) {
 
 void removeJobDir(const Directory& parent, const std::string& name) {
     Directory dir;
-    if (!dir.open(parent.path() + kPathSeparator + name)) {
-        std::vector<std::string> names;
-        dir.list(names);
+    std::vector<std::string> names;
+    if (const std::error_code ec = dir.open(parent.path() + kPathSeparator + name); !ec && !dir.list(names)) {
         for (const std::string& n : names) dir.remove(n);
     }
     parent.removeDirectory(name);
