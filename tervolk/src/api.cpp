@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -24,12 +25,13 @@ constexpr int kMaxBoxes = 16;
 constexpr auto kMinCycle = Ms(20);
 constexpr unsigned kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
-struct Session final : Hooks, Progress {
+struct Session final : Hooks, Progress, JobChecks {
     TermiosPort port;
     std::unique_ptr<Link> link;
     LineTimers timers;
     std::vector<std::string> ids;
     std::vector<tvk_comminfo> records;
+    std::map<uint8_t, uint64_t> announced;  // each record's total, before it saturates
     size_t cursor = 0;
     std::set<uint8_t> connected;
     uint32_t status = 0;
@@ -58,6 +60,16 @@ struct Session final : Hooks, Progress {
     }
     void fileProgress(int percent) override {
         if (notifyFn) notifyFn(notifyUser, hwnd, msg, percent);
+    }
+    void diskWait() override { pump(); }
+    bool maySend(const std::string& name) override { return ask(TVK_CHECK_SEND, name.c_str()); }
+    bool mayStore(const std::string& name) override { return ask(TVK_CHECK_STORE, name.c_str()); }
+    bool mayCommit() override { return ask(TVK_CHECK_COMMIT, ""); }
+    bool ask(int32_t what, const char* name) const { return !checkFn || checkFn(checkUser, what, name) != 0; }
+    void forgetRecords() {
+        records.clear();
+        announced.clear();
+        cursor = 0;
     }
 };
 
@@ -147,7 +159,7 @@ int16_t closeLine() {
     s.link->drain();
     s.link.reset();
     s.port.close();
-    s.records.clear();
+    s.forgetRecords();
     s.connected.clear();
     return TVK_OK;
 }
@@ -190,9 +202,8 @@ int16_t tvk_open(int32_t port, tvk_openparam* param) {
     s.link->setHooks(&s);
     const char* dbg = std::getenv("TVK_DEBUG");
     s.link->setDebug(s.debug || (dbg && std::strcmp(dbg, "1") == 0), "tvk");
-    s.records.clear();
+    s.forgetRecords();
     s.connected.clear();
-    s.cursor = 0;
     s.status = 0;
     s.stop = false;
     return TVK_OK;
@@ -260,8 +271,7 @@ int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
     s.link->takeStatus();
     if (s.stop) return consumeStop();
     auto start = Clock::now();
-    s.records.clear();
-    s.cursor = 0;
+    s.forgetRecords();
     for (int box = 1; box <= boxCount; ++box) {
         Record rec;
         BoxAnswer a = pollBox(*s.link, uint8_t(box), rec);
@@ -272,6 +282,7 @@ int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
         }
         if (a == BoxAnswer::Terminal && accepted(rec.htId)) {
             s.records.push_back(toCommInfo(rec, uint8_t(box)));
+            s.announced[uint8_t(box)] = rec.totalSize;
             s.connected.insert(uint8_t(box));
         }
     }
@@ -307,7 +318,13 @@ int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
         s.status |= TVK_ES_FILEOPEN;
         return TVK_EFILE;
     }
-    return endJob(receiveFiles(*s.link, box, dir, &s, s.status));
+    // The total the terminal announced: its record's, else the caller's
+    // when it has not saturated.
+    ReceiveOptions options;
+    options.checks = &s;
+    if (auto it = s.announced.find(box); it != s.announced.end()) options.announced = it->second;
+    else if (info->totalSize >= 0 && info->totalSize < INT32_MAX) options.announced = uint64_t(info->totalSize);
+    return endJob(receiveFiles(*s.link, box, dir, &s, s.status, options));
 }
 
 int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
@@ -323,7 +340,7 @@ int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
     std::string mask = cut == std::string::npos ? p : p.substr(cut + 1);
     if (mask != "*.*" && mask != "*") return TVK_EARG;
     bool ok = false;
-    auto files = listSendFiles(dir.empty() ? "/" : dir, ok);
+    auto files = listSendFiles(dir.empty() ? "/" : dir, ok, &s);
     if (!ok) {
         s.status |= TVK_ES_FILEOPEN;
         return TVK_EFILE;

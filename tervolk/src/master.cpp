@@ -1,5 +1,7 @@
 #include "master.h"
 
+#include <sys/statvfs.h>
+
 #include <algorithm>
 
 #include "tervolk.h"
@@ -44,8 +46,11 @@ private:
     Clock::time_point lastHeard_;
 };
 
+// Tells the box at once, even while a stop is pending.
+void abortJob(Link& link, uint8_t addr) { link.send(control(addr, FrameType::Abort), true); }
+
 int stopped(Link& link, uint8_t addr) {
-    link.send(control(addr, FrameType::Abort), true);
+    abortJob(link, addr);
     return TVK_ESTOPPED;
 }
 
@@ -110,14 +115,26 @@ namespace {
 bool movedOn(const AckInfo& before, const AckInfo& now) { return now.cum != before.cum || now.bits != before.bits; }
 
 // What one turn of a receive brought.
-enum class Turn { Window, Done, Aborted, Rejected, Stopped, Fatal };
+enum class Turn { Window, Done, Aborted, Rejected, Oversize, Stopped, Fatal };
+
+// Bytes a receive may fill: what is free to us, less a reserve that the
+// file system's other users keep (5 % of it, at most 256 MiB). Unknown: no
+// limit.
+uint64_t usableSpace(const std::string& dir) {
+    struct statvfs v {};
+    if (::statvfs(dir.empty() ? "." : dir.c_str(), &v) != 0) return UINT64_MAX;
+    const uint64_t freeBytes = uint64_t(v.f_bavail) * v.f_frsize;
+    const uint64_t reserve = std::min<uint64_t>(uint64_t(v.f_blocks) * v.f_frsize / 20, uint64_t(256) << 20);
+    return freeBytes > reserve ? freeBytes - reserve : 0;
+}
 
 // Collects the box's answer to one request: its frames up to the one with
 // the final bit (or DONE), or until the line has been quiet for lineParamA.
 // Only frames that move the job forward (new data) extend the turn: a
 // flood of garbage, duplicates or pieces that never complete a frame ends
 // it after lineParamB.
-Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budget, bool& heard) {
+Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, const BatchWriter& writer, RetryBudget& budget,
+                 bool& heard) {
     const auto turnEnds = Clock::now() + budget.retrySpacing();
     auto lastValid = Clock::now();
     for (;;) {
@@ -138,12 +155,10 @@ Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, RetryBudget& budg
         const AckInfo before = rx.ack();
         switch (f.type) {
         case FrameType::Data:
-            rx.onData(f);
-            if (f.pf) return Turn::Window;
-            if (movedOn(before, rx.ack())) lastValid = Clock::now();
-            break;
         case FrameType::Frag:
-            rx.onFrag(f);
+            if (f.type == FrameType::Data) rx.onData(f);
+            else rx.onFrag(f);
+            if (writer.oversize()) return Turn::Oversize;
             if (f.pf) return Turn::Window;
             if (movedOn(before, rx.ack())) lastValid = Clock::now();
             break;
@@ -162,8 +177,7 @@ int finishReceive(Link& link, const WindowReceiver& rx, const BatchWriter& write
                 std::to_string(link.badFrames() - damagedBefore) + " damaged frames, " +
                 std::to_string(rx.duplicates) + " duplicates");
     status |= writer.status();
-    bool intact = writer.filesFailed() == 0 && !(writer.status() & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN));
-    return intact ? TVK_OK : TVK_EFAIL;
+    return writer.failed() ? TVK_EFAIL : TVK_OK;
 }
 
 // START and READY of a send job; TVK_OK when the box is ready.
@@ -195,8 +209,11 @@ Got awaitAck(Link& link, uint8_t addr, const WindowSender& tx, Clock::time_point
 
 }  // namespace
 
-int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status) {
-    BatchWriter writer(dir, progress);
+int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status,
+                 const ReceiveOptions& options) {
+    if (options.announced && *options.announced > usableSpace(dir)) return failed(status, TVK_ES_NOSPACE);
+    BatchWriter writer(dir, progress, options.checks);
+    if (options.announced) writer.limitTotal(*options.announced);
     WindowReceiver rx(writer);
     const size_t damagedBefore = link.badFrames();
     RetryBudget budget(link);
@@ -212,9 +229,12 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         AckInfo before = rx.ack();
         bool heard = false;
-        switch (collectTurn(link, addr, rx, budget, heard)) {
+        switch (collectTurn(link, addr, rx, writer, budget, heard)) {
         case Turn::Stopped: return stopped(link, addr);
         case Turn::Fatal: return failed(status, TVK_ES_FATAL);
+        case Turn::Oversize:
+            abortJob(link, addr);
+            return failed(status, TVK_ES_OVERSIZE | writer.status());
         case Turn::Aborted: return failed(status, TVK_ES_TRANSFER | writer.status());
         case Turn::Rejected: return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
         case Turn::Done: return finishReceive(link, rx, writer, damagedBefore, status);

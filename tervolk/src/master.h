@@ -3,6 +3,7 @@
 // conditions it meets to status.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,19 @@ enum class BoxAnswer { Silent, NoTerminal, Idle, Terminal, Stopped, Fatal };
 
 BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec);
 
-// The box sends its files; they are stored in dir.
-int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status);
+// What a receive knows beyond its directory: the total the terminal
+// announced (unknown: no limit) and the caller's checks.
+struct ReceiveOptions {
+    std::optional<uint64_t> announced;
+    JobChecks* checks = nullptr;
+};
+
+// The box sends its files; they are stored in dir. A job whose announced
+// total does not fit the file system is refused before anything is sent
+// (TVK_ES_NOSPACE); one that sends more than it announced is aborted
+// (TVK_ES_OVERSIZE).
+int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status,
+                 const ReceiveOptions& options = {});
 
 // The files go to the box.
 int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,

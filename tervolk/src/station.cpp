@@ -22,6 +22,7 @@ void BoxStation::endJob(bool ok) {
     receiver_.reset();
     writer_.reset();
     reported_ = false;
+    peerFailed_ = false;
 }
 
 void BoxStation::reportEnd(bool ok, size_t files, uint64_t bytes) {
@@ -53,7 +54,7 @@ Got BoxStation::answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<
 Got BoxStation::sendNext(Link& link) {
     if (sender_->finished()) {
         if (!reported_) {
-            reportEnd(reader_->status() == 0, reader_->filesSent(), reader_->bytesRead());
+            reportEnd(reader_->status() == 0 && !peerFailed_, reader_->filesSent(), reader_->bytesRead());
             reported_ = true;
         }
         return answer(link, FrameType::Done);
@@ -122,6 +123,9 @@ Got BoxStation::handle(Link& link, const Frame& f) {
         // brings the next request.
         if (f.seq == lastToken_ || windowOnTheLine(link)) return Got::Frame;
         lastToken_ = f.seq;
+        // The master could not store a file: the rest still goes, but the
+        // terminal keeps its data.
+        if (ack.flags & kAckFailed) peerFailed_ = true;
         sender_->applyAck(ack);
         return sendNext(link);
     }
@@ -131,8 +135,7 @@ Got BoxStation::handle(Link& link, const Frame& f) {
         if (f.type == FrameType::Data) receiver_->onData(f);
         else receiver_->onFrag(f);
         if (receiver_->complete() && !reported_) {
-            reportEnd(writer_->filesFailed() == 0 && writer_->status() == 0, writer_->filesStored(),
-                               writer_->bytesStored());
+            reportEnd(!writer_->failed(), writer_->filesStored(), writer_->bytesStored());
             reported_ = true;
         }
         if (!f.pf) return Got::Frame;

@@ -71,6 +71,7 @@ private:
     std::unique_ptr<BatchWriter> writer_;
     std::unique_ptr<WindowReceiver> receiver_;
     bool reported_ = false;
+    bool peerFailed_ = false;  // the master's acknowledgement said a file was not stored
     uint16_t lastToken_ = 0;  // of the last START or RR carried out
     std::optional<Frame> pending_;  // an abort or release heard while sending
     Clock::time_point lastHeard_{};

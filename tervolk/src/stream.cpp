@@ -1,9 +1,21 @@
 #include "stream.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #include "codec.h"
 #include "tervolk.h"
@@ -19,6 +31,10 @@ constexpr const char* kTempPrefix = ".tvk-part-";
 
 int percentOf(uint64_t done, uint64_t size) { return size == 0 ? 100 : int(done * 100 / size); }
 
+// Renames are made durable by syncing the directory after this many of
+// them, and before a drain returns.
+constexpr int kRenamesPerDirSync = 32;
+
 std::string tempName() {
     static std::mt19937_64 rng{std::random_device{}()};
     char buf[32];
@@ -26,7 +42,187 @@ std::string tempName() {
     return std::string(kTempPrefix) + buf;
 }
 
+DiskSync& diskSyncHook() {
+    static DiskSync hook;
+    return hook;
+}
+
+bool syncToDisk(int fd) {
+    if (const DiskSync& hook = diskSyncHook()) return hook(fd);
+    // EINVAL: the file system cannot sync; nothing more can be done.
+    return ::fsync(fd) == 0 || errno == EINVAL;
+}
+
+// name in dir is still the file open as fd (st): nobody removed or replaced it.
+bool namesFile(int dirFd, const char* name, const struct stat& st) {
+    struct stat now {};
+    return ::fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == st.st_dev &&
+           now.st_ino == st.st_ino;
+}
+
+// Something other than a regular file holds name: a symbolic link (even a
+// dangling one), a directory, a device. Nothing is written through it.
+bool occupied(int dirFd, const std::string& name) {
+    struct stat st {};
+    return ::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode);
+}
+
+// A new part file, locked (flock) until it has its name, so that a writer
+// starting in the same directory leaves it alone; -1 when none can be made.
+int createPart(int dirFd, std::string& name) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        name = tempName();
+        int fd = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) return -1;
+        // A starting writer may have taken the new file for a stale one
+        // before the lock: then it is gone, and another name is tried.
+        bool contested = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        struct stat st {};
+        if (!contested && ::fstat(fd, &st) == 0 && namesFile(dirFd, name.c_str(), st)) return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+// Part files left by a writer that died: no living writer holds their lock.
+// Only regular files are removed, and no link is followed.
+void removeStaleParts(int dirFd) {
+    int scanFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* d = scanFd >= 0 ? ::fdopendir(scanFd) : nullptr;
+    if (!d) {
+        if (scanFd >= 0) ::close(scanFd);
+        return;
+    }
+    const size_t prefixLen = std::strlen(kTempPrefix);
+    while (const dirent* e = ::readdir(d)) {
+        if (std::strncmp(e->d_name, kTempPrefix, prefixLen) != 0) continue;
+        int fd = ::openat(dirFd, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+            namesFile(dirFd, e->d_name, st))
+            ::unlinkat(dirFd, e->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(d);
+}
+
+bool writeAll(int fd, const uint8_t* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
 }  // namespace
+
+void setDiskSync(DiskSync sync) { diskSyncHook() = std::move(sync); }
+
+// Finished files, in order: sync the file, rename it to its name while its
+// part lock is still held, close it; sync the directory after a batch of
+// renames and before a drain returns, so that a drained writer's files are
+// on disk under their names.
+class BatchWriter::Syncer {
+public:
+    struct Finished {
+        int fd;
+        std::string partName;
+        std::string name;
+        uint64_t size;
+    };
+
+    Syncer(int dirFd, Tally& tally) : dirFd_(dirFd), tally_(tally), thread_([this] { run(); }) {}
+    ~Syncer() {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            quit_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+    Syncer(const Syncer&) = delete;
+    Syncer& operator=(const Syncer&) = delete;
+
+    void add(Finished f) {
+        {
+            std::lock_guard<std::mutex> l(m_);
+            queue_.push_back(std::move(f));
+        }
+        cv_.notify_all();
+    }
+
+    // Waits until every file added so far is renamed and the directory
+    // synced, calling tick about every 10 ms meanwhile.
+    template <class Tick>
+    void drain(Tick&& tick) {
+        std::unique_lock<std::mutex> l(m_);
+        drainWanted_ = true;
+        cv_.notify_all();
+        while (!cv_.wait_for(l, std::chrono::milliseconds(10), [&] { return !drainWanted_; })) {
+            l.unlock();
+            tick();
+            l.lock();
+        }
+    }
+
+private:
+    void run() {
+        std::unique_lock<std::mutex> l(m_);
+        for (;;) {
+            cv_.wait(l, [&] { return !queue_.empty() || drainWanted_ || quit_; });
+            if (!queue_.empty()) {
+                Finished f = std::move(queue_.front());
+                queue_.pop_front();
+                l.unlock();
+                bool renamed = commit(f);
+                l.lock();
+                renamesUnsynced_ += renamed ? 1 : 0;
+            }
+            bool settle = queue_.empty() && (drainWanted_ || quit_);
+            if (renamesUnsynced_ >= kRenamesPerDirSync || (settle && renamesUnsynced_ > 0)) {
+                renamesUnsynced_ = 0;
+                l.unlock();
+                if (!syncToDisk(dirFd_)) tally_.bits |= TVK_ES_TRANSFER | TVK_ES_FILEOPEN;
+                l.lock();
+            }
+            if (!queue_.empty() || renamesUnsynced_ > 0) continue;
+            if (drainWanted_) {
+                drainWanted_ = false;
+                cv_.notify_all();
+            }
+            if (quit_) return;
+        }
+    }
+
+    bool commit(const Finished& f) {
+        bool renamed = syncToDisk(f.fd) && ::renameat(dirFd_, f.partName.c_str(), dirFd_, f.name.c_str()) == 0;
+        if (!renamed) ::unlinkat(dirFd_, f.partName.c_str(), 0);
+        ::close(f.fd);
+        if (renamed) {
+            ++tally_.stored;
+            tally_.bytes += f.size;
+        } else {
+            tally_.bits |= TVK_ES_TRANSFER | TVK_ES_FILEOPEN;
+            ++tally_.failed;
+        }
+        return renamed;
+    }
+
+    const int dirFd_;
+    Tally& tally_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<Finished> queue_;
+    int renamesUnsynced_ = 0;
+    bool drainWanted_ = false;
+    bool quit_ = false;
+    std::thread thread_;
+};
 
 bool acceptableName(const std::string& name) {
     if (name.empty() || name.size() > kMaxNameLen || name == "." || name == "..") return false;
@@ -38,7 +234,7 @@ bool acceptableName(const std::string& name) {
     return true;
 }
 
-std::vector<SourceFile> listSendFiles(const std::string& dir, bool& ok) {
+std::vector<SourceFile> listSendFiles(const std::string& dir, bool& ok, JobChecks* checks) {
     std::vector<SourceFile> files;
     std::error_code ec;
     fs::directory_iterator it(dir.empty() ? fs::path(".") : fs::path(dir), ec);
@@ -50,7 +246,7 @@ std::vector<SourceFile> listSendFiles(const std::string& dir, bool& ok) {
         std::error_code fe;
         if (!entry.is_regular_file(fe)) continue;
         uint64_t size = entry.file_size(fe);
-        if (fe) continue;
+        if (fe || (checks && !checks->maySend(name))) continue;
         files.push_back({entry.path().string(), name, size});
     }
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.name < b.name; });
@@ -149,41 +345,48 @@ void BatchReader::fill(std::vector<uint8_t>& payload, size_t limit) {
     }
 }
 
-BatchWriter::BatchWriter(std::string dir, Progress* progress) : dir_(std::move(dir)), progress_(progress) {}
+BatchWriter::BatchWriter(const std::string& dir, Progress* progress, JobChecks* checks)
+    : dirFd_(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      progress_(progress),
+      checks_(checks) {
+    if (dirFd_ >= 0) removeStaleParts(dirFd_);
+}
 
 BatchWriter::~BatchWriter() {
-    if (cur_) failFile(0);
+    if (fd_ >= 0) failFile(0);
+    // Files finished before the job ended early still get their names.
+    syncer_.reset();
+    if (dirFd_ >= 0) ::close(dirFd_);
 }
 
 void BatchWriter::failFile(uint32_t bits) {
-    if (cur_) {
-        std::fclose(cur_);
-        cur_ = nullptr;
-        std::error_code ec;
-        fs::remove(tempPath_, ec);
+    if (fd_ >= 0) {
+        ::unlinkat(dirFd_, partName_.c_str(), 0);
+        ::close(fd_);
+        fd_ = -1;
     }
-    status_ |= bits;
-    if (bits) ++filesFailed_;
+    tally_.bits |= bits;
+    if (bits) ++tally_.failed;
     skipping_ = true;
 }
 
 bool BatchWriter::beginFile(const std::string& name, uint64_t size) {
-    if (cur_) failFile(TVK_ES_TRANSFER);
+    if (fd_ >= 0) failFile(TVK_ES_TRANSFER);
     skipping_ = false;
-    if (!acceptableName(name)) {
+    announced_ = size > UINT64_MAX - announced_ ? UINT64_MAX : announced_ + size;
+    if (limit_ && announced_ > *limit_) {
+        oversize_ = true;
+        failFile(TVK_ES_OVERSIZE);
+        return false;
+    }
+    // The library's own rules first; the caller is asked only about a name
+    // that could be stored.
+    if (dirFd_ < 0 || !acceptableName(name) || occupied(dirFd_, name) || (checks_ && !checks_->mayStore(name)) ||
+        (fd_ = createPart(dirFd_, partName_)) < 0) {
         failFile(TVK_ES_FILEOPEN);
         return false;
     }
-    fs::path dir = dir_.empty() ? fs::path(".") : fs::path(dir_);
-    finalPath_ = (dir / name).string();
-    for (int attempt = 0; attempt < 4 && !cur_; ++attempt) {
-        tempPath_ = (dir / tempName()).string();
-        cur_ = std::fopen(tempPath_.c_str(), "wbx");
-    }
-    if (!cur_) {
-        failFile(TVK_ES_FILEOPEN);
-        return false;
-    }
+    name_ = name;
     size_ = size;
     done_ = 0;
     crc_ = 0;
@@ -193,13 +396,13 @@ bool BatchWriter::beginFile(const std::string& name, uint64_t size) {
 }
 
 void BatchWriter::writeData(const uint8_t* p, size_t n) {
-    if (skipping_ || !cur_) return;
+    if (skipping_ || fd_ < 0) return;
     if (n > size_ - done_) {
         // More data than announced: the file cannot be trusted.
         failFile(TVK_ES_TRANSFER | TVK_ES_PROTOCOL);
         return;
     }
-    if (std::fwrite(p, 1, n, cur_) != n) {
+    if (!writeAll(fd_, p, n)) {
         failFile(TVK_ES_TRANSFER | TVK_ES_FILEOPEN);
         return;
     }
@@ -210,7 +413,7 @@ void BatchWriter::writeData(const uint8_t* p, size_t n) {
 }
 
 void BatchWriter::endFile(uint32_t crc) {
-    if (skipping_ || !cur_) {
+    if (skipping_ || fd_ < 0) {
         skipping_ = false;
         return;
     }
@@ -219,25 +422,26 @@ void BatchWriter::endFile(uint32_t crc) {
         skipping_ = false;
         return;
     }
-    bool flushed = std::fflush(cur_) == 0;
-    bool closed = std::fclose(cur_) == 0;
-    cur_ = nullptr;
-    std::error_code ec;
-    if (flushed && closed) fs::rename(tempPath_, finalPath_, ec);
-    if (!flushed || !closed || ec) {
-        fs::remove(tempPath_, ec);
-        status_ |= TVK_ES_TRANSFER | TVK_ES_FILEOPEN;
-        ++filesFailed_;
-        return;
-    }
+    if (!syncer_) syncer_ = std::make_unique<Syncer>(dirFd_, tally_);
+    syncer_->add({fd_, partName_, name_, size_});
+    fd_ = -1;
     if (progress_ && lastPercent_ != 100) progress_->fileProgress(100);
-    ++filesStored_;
-    bytesStored_ += size_;
+}
+
+void BatchWriter::endStream() {
+    if (fd_ >= 0) failFile(TVK_ES_TRANSFER);
+    if (syncer_) {
+        syncer_->drain([this] {
+            if (progress_) progress_->diskWait();
+        });
+    }
+    if (!failed() && checks_ && !checks_->mayCommit()) tally_.bits |= TVK_ES_FILEOPEN;
+    ended_ = true;
 }
 
 void BatchWriter::consume(const uint8_t* p, size_t n) {
     size_t pos = 0;
-    while (pos < n && !ended_) {
+    while (pos < n && !ended_ && !oversize_) {
         uint8_t type = p[pos++];
         uint64_t a = 0, b = 0;
         switch (type) {
@@ -265,18 +469,17 @@ void BatchWriter::consume(const uint8_t* p, size_t n) {
             pos += 4;
             continue;
         case kChunkEnd:
-            if (cur_) failFile(TVK_ES_TRANSFER);
-            ended_ = true;
+            endStream();
             continue;
         case kChunkCancel:
-            if (cur_) failFile(TVK_ES_TRANSFER);
+            if (fd_ >= 0) failFile(TVK_ES_TRANSFER);
             skipping_ = false;
             continue;
         default:
             break;
         }
         // A malformed chunk: the rest of this frame means nothing.
-        failFile(cur_ ? TVK_ES_PROTOCOL | TVK_ES_TRANSFER : TVK_ES_PROTOCOL);
+        failFile(fd_ >= 0 ? TVK_ES_PROTOCOL | TVK_ES_TRANSFER : TVK_ES_PROTOCOL);
         return;
     }
 }

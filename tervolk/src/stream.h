@@ -11,8 +11,12 @@
 //               varint in every full frame)
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,7 +39,35 @@ public:
     virtual ~Progress() = default;
     virtual void fileStarted(const std::string& name) = 0;
     virtual void fileProgress(int percent) = 0;
+    // Called about every 10 ms while the receiver waits for the disk.
+    virtual void diskWait() {}
 };
+
+// What the caller of a job may refuse (the C API's check callback). Asked on
+// the caller's thread; every answer is yes unless overridden.
+class JobChecks {
+public:
+    virtual ~JobChecks() = default;
+    // A file of the sending directory goes into the batch.
+    virtual bool maySend(const std::string& name) {
+        (void)name;
+        return true;
+    }
+    // A received file may be stored under name.
+    virtual bool mayStore(const std::string& name) {
+        (void)name;
+        return true;
+    }
+    // Every file of a receive is stored and on disk: the sender may be told.
+    virtual bool mayCommit() { return true; }
+};
+
+// Brings a file or a directory to the disk: fsync. Tests replace it to watch
+// the order of syncs or to slow them down (an empty function restores
+// fsync); it runs on a writer's syncer thread, so set it only while no job
+// runs.
+using DiskSync = std::function<bool(int fd)>;
+void setDiskSync(DiskSync sync);
 
 struct SourceFile {
     std::string path;  // where it is read from
@@ -43,9 +75,9 @@ struct SourceFile {
     uint64_t size = 0;
 };
 
-// Every regular, non-hidden file of dir, by name. ok is false when dir
-// cannot be listed.
-std::vector<SourceFile> listSendFiles(const std::string& dir, bool& ok);
+// Every regular, non-hidden file of dir that checks lets go, by name. ok is
+// false when dir cannot be listed.
+std::vector<SourceFile> listSendFiles(const std::string& dir, bool& ok, JobChecks* checks = nullptr);
 
 // True for a plain file name that may be created in the target directory.
 bool acceptableName(const std::string& name);
@@ -83,42 +115,65 @@ private:
     size_t filesSent_ = 0;
 };
 
+// Stores a received stream in a directory. A file is written under a part
+// name, and once it is complete and checked a syncer thread brings it to
+// the disk, renames it and syncs the directory, while the next files stream.
 class BatchWriter {
 public:
-    BatchWriter(std::string dir, Progress* progress);
+    // Opens dir and removes the part files that no living writer holds.
+    BatchWriter(const std::string& dir, Progress* progress, JobChecks* checks = nullptr);
     ~BatchWriter();
     BatchWriter(const BatchWriter&) = delete;
     BatchWriter& operator=(const BatchWriter&) = delete;
 
+    // FILE chunks that announce more than limit bytes in all end the stream.
+    void limitTotal(uint64_t limit) { limit_ = limit; }
     // One frame's chunks, in stream order.
     void consume(const uint8_t* p, size_t n);
+    // END is consumed, every stored file is on disk and the verdict known.
     bool ended() const { return ended_; }
-    uint32_t status() const { return status_; }
-    size_t filesStored() const { return filesStored_; }
-    size_t filesFailed() const { return filesFailed_; }
-    uint64_t bytesStored() const { return bytesStored_; }
+    // A file of the job failed, or the commit was refused: the sender must
+    // keep its data.
+    bool failed() const { return status() != 0; }
+    bool oversize() const { return oversize_; }
+    uint32_t status() const { return tally_.bits; }
+    size_t filesStored() const { return tally_.stored; }
+    size_t filesFailed() const { return tally_.failed; }
+    uint64_t bytesStored() const { return tally_.bytes; }
 
 private:
+    // Outcomes, counted by the caller's thread and the syncer alike.
+    struct Tally {
+        std::atomic<uint32_t> bits{0};
+        std::atomic<size_t> stored{0};
+        std::atomic<size_t> failed{0};
+        std::atomic<uint64_t> bytes{0};
+    };
+    class Syncer;
+
     bool beginFile(const std::string& name, uint64_t size);
     void writeData(const uint8_t* p, size_t n);
     void endFile(uint32_t crc);
+    void endStream();
     void failFile(uint32_t bits);
 
-    std::string dir_;
+    int dirFd_ = -1;
     Progress* progress_;
-    std::FILE* cur_ = nullptr;
-    std::string tempPath_;
-    std::string finalPath_;
+    JobChecks* checks_;
+    std::unique_ptr<Syncer> syncer_;  // started with the first finished file
+    int fd_ = -1;                     // the file being written
+    std::string partName_;
+    std::string name_;
     bool skipping_ = false;  // the rest of a refused or failed file is ignored
     uint64_t size_ = 0;
     uint64_t done_ = 0;
     uint32_t crc_ = 0;
     int lastPercent_ = -1;
+    uint64_t announced_ = 0;  // sizes of the FILE chunks so far
+    std::optional<uint64_t> limit_;
+    bool oversize_ = false;
     bool ended_ = false;
-    uint32_t status_ = 0;
-    size_t filesStored_ = 0;
-    size_t filesFailed_ = 0;
-    uint64_t bytesStored_ = 0;
+    Tally tally_;
 };
 
 }  // namespace tvk

@@ -214,6 +214,7 @@ AckInfo WindowReceiver::ack() const {
     for (uint16_t d = 1; d < kWindowMax; ++d)
         if (slots_[uint16_t(cum_ + d) % kWindowMax]) a.set(size_t(d - 1));
     if (complete()) a.flags |= kAckComplete;
+    if (writer_.failed()) a.flags |= kAckFailed;
     return a;
 }
 

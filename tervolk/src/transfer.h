@@ -22,7 +22,8 @@ inline constexpr size_t kWindowBytesMax = 64 * 1024;
 
 // cum: the first sequence number not yet received; bit i of the bitmap is
 // set when cum + 1 + i has been received. Flags: kAckComplete when the
-// batch is complete, kAckFailed when the receiver gave the job up.
+// batch is complete and every stored file is on disk, kAckFailed when the
+// receiver could not store a file of the job (the sender keeps its data).
 struct AckInfo {
     uint16_t cum = 0;
     std::array<uint64_t, 2> bits{};

@@ -223,12 +223,12 @@ TEST(HostileTerminal, RecordWithEveryFieldAtItsExtremesIsReadSafely) {
         EXPECT_EQ(info.transType, c.transType);
         EXPECT_EQ(info.fileCount, c.wantCount) << "counts saturate instead of turning negative";
         EXPECT_EQ(info.totalSize, c.wantSize);
-        // The record claims nothing the job must believe: a receive still
-        // gets exactly the files the box sends.
+        // The record's total binds the job: a terminal that announced
+        // nothing and sends a file is aborted before any of it is stored.
         if (c.transDir == TVK_DIR_TO_PC) {
-            EXPECT_EQ(tvk_filerecv(const_cast<char*>((root / "in").string().c_str()), &info), TVK_OK)
-                << tvk_geterrinf();
-            EXPECT_EQ(digestOf(root / "in"), digest({{"DATA.TXT", "data"}}));
+            EXPECT_EQ(tvk_filerecv(const_cast<char*>((root / "in").string().c_str()), &info), TVK_EFAIL);
+            EXPECT_EQ(tvk_geterrinf(), TVK_ES_OVERSIZE);
+            EXPECT_TRUE(snapshot(root / "in").empty());
         }
         tvk_comminfo blank{};
         tvk_disconnect(1, &blank);

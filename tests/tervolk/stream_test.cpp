@@ -173,3 +173,29 @@ TEST(BatchReader, ChunksFitTheFrameAndRoundTripThroughTheWriter) {
     listSendFiles("nowhere", missing);
     EXPECT_FALSE(missing);
 }
+
+// Part files of a writer that died are removed when the next receive starts
+// in their directory; a living writer's part file and links stay.
+TEST(BatchWriter, RemovesOnlyThePartFilesNoLivingWriterHolds) {
+    quendril::test::ScopedWorkDir wd;
+    fs::create_directory("in");
+    writeFile("target", "TARGET");
+    BatchWriter living("in", nullptr);
+    std::vector<uint8_t> start{kChunkFile, 4, 'l', 'i', 'v', 'e', 5, kChunkData, 2, 'a', 'b'};
+    living.consume(start.data(), start.size());
+    writeFile("in/.tvk-part-00000000deadbeef", "left by a killed writer");
+    fs::create_symlink("../target", "in/.tvk-part-link");
+    {
+        BatchWriter next("in", nullptr);
+    }
+    EXPECT_FALSE(fs::exists("in/.tvk-part-00000000deadbeef"));
+    EXPECT_TRUE(fs::is_symlink("in/.tvk-part-link"));
+    EXPECT_EQ(readAll("target"), "TARGET");
+    std::vector<uint8_t> rest{kChunkData, 3, 'c', 'd', 'e', kChunkEof};
+    putLe(rest, crcOf("abcde"), 4);
+    rest.push_back(kChunkEnd);
+    living.consume(rest.data(), rest.size());
+    EXPECT_EQ(living.status(), 0u);
+    EXPECT_EQ(readAll("in/live"), "abcde");
+    EXPECT_EQ(entriesIn("in"), 2u) << "the file and the link";
+}

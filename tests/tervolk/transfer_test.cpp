@@ -2,9 +2,14 @@
 // line with seeded faults.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -39,6 +44,7 @@ class TestTerminal : public Terminal {
 public:
     std::string sendDir, recvDir;
     std::atomic<int> ended{0}, endedOk{0};
+    std::function<void(bool ok)> onEnded;
     std::optional<Record> answerPoll(bool& idle) override {
         idle = true;
         return std::nullopt;
@@ -51,10 +57,63 @@ public:
     }
     std::optional<std::string> receiveDir(const StartJob&) override { return recvDir; }
     void jobEnded(bool ok, size_t, uint64_t) override {
+        if (onEnded) onEnded(ok);
         ++ended;
         if (ok) ++endedOk;
     }
 };
+
+// The caller's answers to the checks of a receive.
+class Checks : public JobChecks {
+public:
+    std::string refuseName;
+    bool refuseCommit = false;
+    int commitsAsked = 0;
+    bool mayStore(const std::string& name) override { return name != refuseName; }
+    bool mayCommit() override {
+        ++commitsAsked;
+        return !refuseCommit;
+    }
+};
+
+// The box's end of the line, flipping a bit of a marked byte in the data it
+// sends and sealing the frame again: the line delivers it, but the file's
+// own checksum no longer matches.
+class TamperingPort final : public Port {
+public:
+    static constexpr std::string_view kMarker = "TAMPER";
+    explicit TamperingPort(Port& inner) : inner_(inner) {}
+    long readSome(uint8_t* buf, size_t cap) override { return inner_.readSome(buf, cap); }
+    long writeSome(const uint8_t* p, size_t n) override {
+        std::vector<Frame> frames;
+        decoder_.feed(p, n, frames);
+        std::vector<uint8_t> out;
+        for (Frame& f : frames) {
+            auto at = std::search(f.payload.begin(), f.payload.end(), kMarker.begin(), kMarker.end());
+            if (at != f.payload.end()) *at ^= 1;
+            encodeFrame(f, false, out);
+        }
+        inner_.writeSome(out.data(), out.size());
+        return long(n);
+    }
+    int wait(bool wantWrite, int ms) override { return inner_.wait(wantWrite, ms); }
+
+private:
+    Port& inner_;
+    FrameDecoder decoder_{false};
+};
+
+// Replaces the disk sync for one test.
+struct ScopedDiskSync {
+    explicit ScopedDiskSync(DiskSync sync) { setDiskSync(std::move(sync)); }
+    ~ScopedDiskSync() { setDiskSync({}); }
+};
+
+size_t partFilesIn(const fs::path& dir) {
+    size_t n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string().rfind(".tvk-part-", 0) == 0;
+    return n;
+}
 
 // The box side runs on its own thread, answering whatever reaches it.
 class BoxThread {
@@ -357,4 +416,140 @@ TEST(Transfer, StaleOrUselessFramesCannotExtendAWait) {
         EXPECT_TRUE(status & c.bits) << c.what << " status " << status;
         EXPECT_TRUE(fs::is_empty("dst")) << c.what;
     }
+}
+
+// One job between the master and a box thread in a fresh directory: the
+// box sends the files of src, or stores into dst.
+struct JobRig {
+    quendril::test::ScopedWorkDir wd;
+    Channel ch;
+    TestTerminal term;
+    TamperingPort tampering{ch.b()};
+    std::unique_ptr<BoxThread> box;
+    Link link{ch.a(), fastTimers()};
+    uint32_t status = 0;
+    JobRig() {
+        fs::create_directories("src");
+        fs::create_directories("dst");
+        term.sendDir = "src";
+        term.recvDir = "dst";
+    }
+    int receive(const ReceiveOptions& options = {}, bool tamper = false) {
+        box = std::make_unique<BoxThread>(tamper ? tampering : ch.b(), term);
+        return receiveFiles(link, 1, "dst", nullptr, status, options);
+    }
+    int send() {
+        box = std::make_unique<BoxThread>(ch.b(), term);
+        bool ok = false;
+        return sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, status);
+    }
+};
+
+// A file the master cannot store fails the job: the master says why, the
+// terminal hears of it and keeps its data, and the job's other files arrive.
+TEST(Transfer, AFileTheMasterCannotStoreFailsTheJobAndTheTerminalKeepsItsData) {
+    enum class InTheWay { Nothing, Directory, Link, DanglingLink };
+    struct Case {
+        const char* what;
+        InTheWay inTheWay;
+        bool refuseStore, refuseCommit, tamper;
+        uint32_t bits;
+    } cases[] = {
+        {"refused by the store check", InTheWay::Nothing, true, false, false, TVK_ES_FILEOPEN},
+        {"a directory in the way", InTheWay::Directory, false, false, false, TVK_ES_FILEOPEN},
+        {"a link to a file in the way", InTheWay::Link, false, false, false, TVK_ES_FILEOPEN},
+        {"a dangling link in the way", InTheWay::DanglingLink, false, false, false, TVK_ES_FILEOPEN},
+        {"checksum mismatch", InTheWay::Nothing, false, false, true, TVK_ES_TRANSFER},
+        {"commit refused", InTheWay::Nothing, false, true, false, TVK_ES_FILEOPEN},
+    };
+    for (const auto& c : cases) {
+        JobRig rig;
+        writeRandomFile("src/a.txt", 100, 1);
+        std::ofstream("src/victim", std::ios::binary) << "data " << TamperingPort::kMarker << " data";
+        writeRandomFile("src/z.bin", 30000, 2);
+        std::ofstream("target") << "TARGET";
+        if (c.inTheWay == InTheWay::Directory) fs::create_directory("dst/victim");
+        if (c.inTheWay == InTheWay::Link) fs::create_symlink("../target", "dst/victim");
+        if (c.inTheWay == InTheWay::DanglingLink) fs::create_symlink("../nowhere", "dst/victim");
+        Checks checks;
+        if (c.refuseStore) checks.refuseName = "victim";
+        checks.refuseCommit = c.refuseCommit;
+        ReceiveOptions options;
+        options.checks = &checks;
+        EXPECT_EQ(rig.receive(options, c.tamper), TVK_EFAIL) << c.what;
+        EXPECT_EQ(rig.status & (TVK_ES_FILEOPEN | TVK_ES_TRANSFER | TVK_ES_PROTOCOL | TVK_ES_TIMEOUT), c.bits) << c.what;
+        EXPECT_EQ(rig.term.ended, 1) << c.what;
+        EXPECT_EQ(rig.term.endedOk, 0) << c.what << ": the terminal keeps its data";
+        EXPECT_EQ(checks.commitsAsked, c.refuseCommit ? 1 : 0) << c.what << ": asked only when every file is stored";
+        EXPECT_TRUE(readAll("dst/a.txt") == readAll("src/a.txt")) << c.what;
+        EXPECT_TRUE(readAll("dst/z.bin") == readAll("src/z.bin")) << c.what;
+        EXPECT_EQ(fs::exists(fs::symlink_status("dst/victim")), c.refuseCommit || c.inTheWay != InTheWay::Nothing)
+            << c.what;
+        EXPECT_EQ(fs::is_directory("dst/victim"), c.inTheWay == InTheWay::Directory) << c.what;
+        EXPECT_EQ(fs::is_symlink("dst/victim"), c.inTheWay == InTheWay::Link || c.inTheWay == InTheWay::DanglingLink)
+            << c.what;
+        EXPECT_EQ(readAll("target"), "TARGET") << c.what;
+        EXPECT_FALSE(fs::exists("nowhere")) << c.what;
+        EXPECT_EQ(partFilesIn("dst"), 0u) << c.what;
+    }
+}
+
+TEST(Transfer, ABoxThatCannotStoreAFileFailsTheMastersSend) {
+    JobRig rig;
+    writeRandomFile("src/a.txt", 100, 1);
+    writeRandomFile("src/victim", 100, 2);
+    fs::create_directory("dst/victim");
+    EXPECT_EQ(rig.send(), TVK_EFAIL);
+    EXPECT_TRUE(rig.status & TVK_ES_TRANSFER) << rig.status;
+    EXPECT_TRUE(fs::is_directory("dst/victim"));
+}
+
+TEST(Transfer, ATerminalThatSendsMoreThanItAnnouncedIsAborted) {
+    JobRig rig;
+    writeRandomFile("src/a.txt", 100, 1);
+    writeRandomFile("src/z.bin", 150000, 2);
+    ReceiveOptions options;
+    options.announced = 100 + 1000;
+    EXPECT_EQ(rig.receive(options), TVK_EFAIL);
+    EXPECT_TRUE(rig.status & TVK_ES_OVERSIZE) << rig.status;
+    EXPECT_TRUE(readAll("dst/a.txt") == readAll("src/a.txt")) << "what was stored before stays";
+    EXPECT_FALSE(fs::exists("dst/z.bin"));
+    EXPECT_EQ(partFilesIn("dst"), 0u);
+    // The box runs no watchdog here: only the abort ends its job.
+    for (auto until = Clock::now() + std::chrono::seconds(5); rig.term.ended == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(Ms(5));
+    EXPECT_EQ(rig.term.ended, 1);
+    EXPECT_EQ(rig.term.endedOk, 0);
+}
+
+// The terminal may delete a file once it is told that the file arrived, so
+// the file is synced, renamed and its directory synced before that; a slow
+// disk holds the acknowledgement back.
+TEST(Transfer, TheTerminalHearsOfAFileOnlyOnceItIsOnDisk) {
+    JobRig rig;
+    writeRandomFile("src/one.bin", 20000, 1);
+    std::mutex m;
+    std::vector<std::string> events;
+    auto note = [&](const std::string& e) {
+        std::lock_guard<std::mutex> l(m);
+        events.push_back(e);
+    };
+    ScopedDiskSync sync([&](int fd) {
+        struct stat st {};
+        ::fstat(fd, &st);
+        const char* renamed = fs::exists("dst/one.bin") ? " after the rename" : " before the rename";
+        if (!S_ISDIR(st.st_mode)) {
+            note(std::string("file synced") + renamed);
+            return true;
+        }
+        note(std::string("directory sync") + renamed);
+        std::this_thread::sleep_for(Ms(300));
+        note("directory synced");
+        return true;
+    });
+    rig.term.onEnded = [&](bool ok) { note(ok ? "terminal told: stored" : "terminal told: failed"); };
+    EXPECT_EQ(rig.receive(), TVK_OK) << rig.status;
+    std::lock_guard<std::mutex> l(m);
+    EXPECT_EQ(events, (std::vector<std::string>{"file synced before the rename", "directory sync after the rename",
+                                                "directory synced", "terminal told: stored"}));
 }
