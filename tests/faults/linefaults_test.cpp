@@ -1,13 +1,9 @@
 // The library's C API against htsim over a faulty emulated line: noise and
-// lost characters, an outage, a terminal that vanishes and a full disk. A job
-// either delivers intact files or fails with its error bits; a wrong or
-// partial file never appears under its final name.
+// lost characters, an outage and a terminal that vanishes (a full disk is in
+// delivery_test.cpp). A job either delivers intact files or fails with its
+// error bits; a wrong or partial file never appears under its final name.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
 #include <thread>
 
 #include "faultrig.h"
@@ -207,58 +203,6 @@ TEST_F(LineFaults, VanishedTerminalFailsInTimeAndTheNextIsServed) {
     line.stop();
     EXPECT_NE(line.htsimLog().find("vanished"), std::string::npos) << line.htsimLog();
     std::cout << "[faults] vanish after 30000 bytes: failed with the time-out bit after " << tookMs << " ms\n";
-}
-
-// A small file system mounted over the receiving directory; root may mount,
-// a build that runs without that right skips.
-class SmallDisk {
-public:
-    SmallDisk(const fs::path& dir, const char* size) : dir_(dir) {
-        fs::create_directories(dir);
-        const std::string opts = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", dir.c_str(), "tmpfs", 0, opts.c_str()) == 0;
-        if (!mounted_) error_ = std::strerror(errno);
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool mounted() const { return mounted_; }
-    const std::string& error() const { return error_; }
-
-private:
-    fs::path dir_;
-    bool mounted_ = false;
-    std::string error_;
-};
-
-TEST_F(LineFaults, FullDiskFailsTheReceiveAndKeepsWhatWasStored) {
-    SmallDisk disk(root / "in", "64k");
-    if (!disk.mounted()) GTEST_SKIP() << "no small file system: " << disk.error();
-    const std::string old = content(8000, 41);
-    putFile(root / "in/OLD.DAT", old);
-    const std::map<std::string, std::string> sent = {{"A.TXT", content(1000, 42)}, {"B.BIN", content(200000, 43)}};
-    putAll(root / "ht1", sent);
-    LineSettings s;
-    s.baud = 2000000;
-    tvk_openparam p = lineParams(40, 1000, 3);
-    FleetLine line(root / "fleet.txt", "box 1 id=HT0001\njob 1 send " + (root / "ht1").string() + "\n", s, p);
-    auto records = openAndPoll(p, 1, 1);
-    ASSERT_EQ(records.size(), 1u);
-    tvk_comminfo& c = records[0];
-    const std::string inDir = (root / "in").string();
-    const int r = tvk_filerecv(const_cast<char*>(inDir.c_str()), &c);
-    const int bits = tvk_geterrinf();
-    EXPECT_LT(r, 0);
-    EXPECT_TRUE(bits & (TVK_ES_FILEOPEN | TVK_ES_TRANSFER)) << bits;
-    EXPECT_TRUE(readBytes((root / "in/OLD.DAT").string()) == old) << "what was stored before stays";
-    std::map<std::string, std::string> allowed = sent;
-    allowed["OLD.DAT"] = old;
-    EXPECT_EQ(wrongFiles(root / "in", allowed), "");
-    EXPECT_FALSE(fs::exists(root / "in/B.BIN"));
-    EXPECT_TRUE(readBytes((root / "ht1/B.BIN").string()) == sent.at("B.BIN")) << "the terminal keeps its file";
-    std::cout << "[faults] full disk (64 KiB) while receiving: " << outcome(r, bits) << "\n";
 }
 
 }  // namespace
