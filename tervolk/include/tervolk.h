@@ -143,7 +143,11 @@ TVK_API int16_t tvk_polling(int32_t *mode, int32_t boxCount);
 TVK_API int16_t tvk_getcinffirst(tvk_comminfo *info);
 TVK_API int16_t tvk_getcinfnext(tvk_comminfo *info);
 
-/* Receives the terminal's files into dir. */
+/* Receives the terminal's files into dir. The terminal is told the job
+ * completed only once every file is on disk. A job whose announced total
+ * does not fit dir's file system is refused before it starts
+ * (TVK_ES_NOSPACE); one that sends more than announced is aborted
+ * (TVK_ES_OVERSIZE). */
 TVK_API int16_t tvk_filerecv(char *dir, tvk_comminfo *info);
 /* Sends every file that matches pattern, a directory followed by "*.*". */
 TVK_API int16_t tvk_filesend(char *pattern, tvk_comminfo *info);
