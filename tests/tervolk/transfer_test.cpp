@@ -526,14 +526,14 @@ TEST(Transfer, ATerminalThatSendsMoreThanItAnnouncedIsAborted) {
 // the file is synced, renamed and its directory synced before that; a slow
 // disk holds the acknowledgement back.
 TEST(Transfer, TheTerminalHearsOfAFileOnlyOnceItIsOnDisk) {
-    JobRig rig;
-    writeRandomFile("src/one.bin", 20000, 1);
     std::mutex m;
     std::vector<std::string> events;
     auto note = [&](const std::string& e) {
         std::lock_guard<std::mutex> l(m);
         events.push_back(e);
     };
+    JobRig rig;
+    writeRandomFile("src/one.bin", 20000, 1);
     ScopedDiskSync sync([&](int fd) {
         struct stat st {};
         ::fstat(fd, &st);
