@@ -87,6 +87,7 @@ private:
                 self()->pumpUser = user;
                 return count("setpump");
             },
+            [](tvk_check_fn, void*) { return count("setcheck"); },
         };
     }
     TvkTable saved_;

@@ -122,7 +122,9 @@ TEST_F(PortLock, TakesOverOnlyALockWhoseProcessIsGone) {
         else ::setenv("TVK_LOCK_DIR", (dir_.str() + "/missing").c_str(), 1);
         tvk::TermiosPort port;
         EXPECT_EQ(port.open(rig_.pathA(), {}), row.expected) << row.what;
-        if (row.lock) EXPECT_EQ(readAll(lock), row.expected == TVK_OK ? hdb(::getpid()) : *row.lock) << row.what;
+        if (row.lock) {
+            EXPECT_EQ(readAll(lock), row.expected == TVK_OK ? hdb(::getpid()) : *row.lock) << row.what;
+        }
         fs::remove(lock);
     }
 }
