@@ -290,7 +290,12 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
             if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT | reader.status(), TVK_ETIMEOUT);
             continue;
         }
-        if (ack.flags & kAckFailed) return failed(status, TVK_ES_TRANSFER | reader.status());
+        // The box could not store a file: the job is over for both sides, so
+        // it drops its partial file now rather than at its watchdog.
+        if (ack.flags & kAckFailed) {
+            link.send(control(addr, FrameType::Abort), true);
+            return failed(status, TVK_ES_TRANSFER | reader.status());
+        }
         if (tx.applyAck(ack)) budget.progress();
         else if (!budget.miss()) return failed(status, TVK_ES_TRANSFER | reader.status());
         if (tx.finished()) {

@@ -494,14 +494,27 @@ TEST(Transfer, AFileTheMasterCannotStoreFailsTheJobAndTheTerminalKeepsItsData) {
     }
 }
 
+// The box runs no watchdog in these rigs: only the master's abort ends its job.
+void expectBoxJobFailed(JobRig& rig) {
+    for (auto until = Clock::now() + std::chrono::seconds(5); rig.term.ended == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(Ms(5));
+    EXPECT_EQ(rig.term.ended, 1);
+    EXPECT_EQ(rig.term.endedOk, 0);
+}
+
+// The first file fails; the master stops the rest and tells the box, which
+// drops the file it was receiving at once.
 TEST(Transfer, ABoxThatCannotStoreAFileFailsTheMastersSend) {
     JobRig rig;
-    writeRandomFile("src/a.txt", 100, 1);
-    writeRandomFile("src/victim", 100, 2);
-    fs::create_directory("dst/victim");
+    writeRandomFile("src/a.victim", 100, 1);
+    writeRandomFile("src/z.bin", 300000, 2);
+    fs::create_directory("dst/a.victim");
     EXPECT_EQ(rig.send(), TVK_EFAIL);
     EXPECT_TRUE(rig.status & TVK_ES_TRANSFER) << rig.status;
-    EXPECT_TRUE(fs::is_directory("dst/victim"));
+    EXPECT_TRUE(fs::is_directory("dst/a.victim"));
+    EXPECT_FALSE(fs::exists("dst/z.bin"));
+    expectBoxJobFailed(rig);
+    EXPECT_EQ(partFilesIn("dst"), 0u);
 }
 
 TEST(Transfer, ATerminalThatSendsMoreThanItAnnouncedIsAborted) {
@@ -515,11 +528,7 @@ TEST(Transfer, ATerminalThatSendsMoreThanItAnnouncedIsAborted) {
     EXPECT_TRUE(readAll("dst/a.txt") == readAll("src/a.txt")) << "what was stored before stays";
     EXPECT_FALSE(fs::exists("dst/z.bin"));
     EXPECT_EQ(partFilesIn("dst"), 0u);
-    // The box runs no watchdog here: only the abort ends its job.
-    for (auto until = Clock::now() + std::chrono::seconds(5); rig.term.ended == 0 && Clock::now() < until;)
-        std::this_thread::sleep_for(Ms(5));
-    EXPECT_EQ(rig.term.ended, 1);
-    EXPECT_EQ(rig.term.endedOk, 0);
+    expectBoxJobFailed(rig);
 }
 
 // The terminal may delete a file once it is told that the file arrived, so
