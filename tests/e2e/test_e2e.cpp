@@ -215,6 +215,9 @@ TEST_F(EndToEnd, LostLineEndsTheRunWithAnErrorLine) {
     EXPECT_EQ(exitStatus, 3);
     EXPECT_LT(endedAfter, std::chrono::seconds(3)) << "ends soon after the line is gone";
     EXPECT_NE(programLog().find("COM0:Fatal Error"), std::string::npos) << programLog();
+    std::cout << "[e2e] line lost: the run ended "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(endedAfter).count() << " ms later, status "
+              << exitStatus << "\n";
 }
 
 // With the default settings every directory is the working folder: a

@@ -3,10 +3,13 @@
 //                           and again, alternating between two contents,
 //                           until it is killed
 //   fault_worker --once A|B writes that content once from the defaults
-//   fault_worker --resume TEMPDIR
+//   fault_worker --resume TEMPDIR STARTED
 //                           finishes the append jobs left in TEMPDIR, as a
-//                           start of the program does
+//                           start of the program does, between making the
+//                           files STARTED and STARTED.done (so a kill can aim
+//                           past start-up and before exit)
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "appendjob.h"
@@ -29,11 +32,12 @@ int main(int argc, char** argv) {
         setContent(argv[2][0] == 'A');
         return quendril::writeIni() ? 0 : 1;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--resume") == 0) {
-        for (const quendril::PendingJob& job : quendril::resumePendingAppends(argv[2])) {
-            if (!job.appended) return 1;
-        }
-        return 0;
+    if (argc == 4 && std::strcmp(argv[1], "--resume") == 0) {
+        std::ofstream{argv[3]};
+        bool all = true;
+        for (const quendril::PendingJob& job : quendril::resumePendingAppends(argv[2])) all = all && job.appended;
+        std::ofstream{std::string(argv[3]) + ".done"};
+        return all ? 0 : 1;
     }
     // Starts from the file on disk, so every write is one of the two contents.
     quendril::readIni();
