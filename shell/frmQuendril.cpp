@@ -49,9 +49,11 @@ int commResultOf(int16_t errCode) {
         uint16_t bit;
         int index;
     };
-    static constexpr BitText kOrder[] = {{0x0001, 1},  {0x0002, 2},  {0x0004, 3},
-                                         {0x0008, 12}, {0x0010, 4},  {0x0100, 5},
-                                         {0x0400, 6},  {0x0800, 11}, {0x1000, 7}};
+    // No room for what the terminal announced reads as a write error; more
+    // data than it announced as a protocol error.
+    static constexpr BitText kOrder[] = {{0x0001, 1},  {0x0002, 2},  {0x0004, 3},  {0x0008, 12},
+                                         {0x0010, 4},  {0x0100, 5},  {0x0400, 6},  {0x0800, 11},
+                                         {0x1000, 7},  {0x2000, 9},  {0x4000, 6}};
     const auto word = static_cast<uint16_t>(errCode);
     for (const BitText& b : kOrder) {
         if (word & b.bit) return b.index;

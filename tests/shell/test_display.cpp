@@ -136,7 +136,8 @@ TEST_F(DisplayTest, ErrorLineTakesTheFirstBitInOrderAndDoublesTheWildcard) {
         {0x0101, "HT0001:Parity Error"},   {0x0108, "HT0001:Buffer Full Error"}, {0x1000, "HT0001:File Open Error"},
         {0x0020, "HT0001:Done"},           {0x0002, "HT0001:Overrun Error"},     {0x0014, "HT0001:Framing Error"},
         {0x0110, "HT0001:Fatal Error"},    {0x0500, "HT0001:Time Out"},          {0x0C00, "HT0001:Protocol Error"},
-        {0x1800, "HT0001:Transfer Error"}, {0x8000, "HT0001:Done"},              {0x0100, "&&&&&&&&&&&&:Time Out"}};
+        {0x1800, "HT0001:Transfer Error"}, {0x8000, "HT0001:Done"},              {0x2000, "HT0001:File Write Error"},
+        {0x4000, "HT0001:Protocol Error"}, {0x3000, "HT0001:File Open Error"},   {0x0100, "&&&&&&&&&&&&:Time Out"}};
     for (const auto& [errCode, caption] : rows) {
         SCOPED_TRACE(errCode);
         const bool wildcard = errCode == 0x0100;
