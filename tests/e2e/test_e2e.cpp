@@ -41,14 +41,17 @@ protected:
     }
 
     // hostpc.ini through the program's own writer: COM0 at 115200 8N1, boxes 1 to 6.
-    void writeSettings(bool append) {
+    // ownDirs false keeps the defaults: every directory is the working folder.
+    void writeSettings(bool append, bool ownDirs = true) {
         makeDefaultIni();
         EnvSettings.comPort = "00";
         EnvSettings.baudCode = "07";
         EnvSettings.ioBoxCount = "06";
-        EnvSettings.apDir = dir("ap");
-        EnvSettings.recvDir = dir("recv");
-        EnvSettings.sendDir = dir("send");
+        if (ownDirs) {
+            EnvSettings.apDir = dir("ap");
+            EnvSettings.recvDir = dir("recv");
+            EnvSettings.sendDir = dir("send");
+        }
         EnvSettings.fileKind = "ALL";
         EnvSettings.appendWord = append ? "APPEND" : "";
         // Generous line timers: a loaded test machine must not fail a job.
@@ -223,13 +226,7 @@ TEST_F(EndToEnd, LostLineEndsTheRunWithAnErrorLine) {
 // With the default settings every directory is the working folder: a
 // terminal may neither overwrite the program's files nor fetch them.
 TEST_F(EndToEnd, DefaultSetUpKeepsTheProgramsOwnFiles) {
-    makeDefaultIni();
-    EnvSettings.baudCode = "07";
-    EnvSettings.ioBoxCount = "04";
-    EnvSettings.lineParamA = "0100";
-    EnvSettings.lineParamB = "10000";
-    EnvSettings.lineParamC = "10";
-    ASSERT_TRUE(writeIni());
+    writeSettings(false, false);
     const std::string ini = readBytes(root + "/hostpc.ini");
     writeIdFile({"&&&&&&,,,"});
     const std::string ids = readBytes(root + "/HOSTPCID.INF");
