@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <filesystem>
 
 #include "commint.h"
 #include "declar.h"
@@ -234,39 +233,26 @@ bool resumeCommitted(const Directory& temp, const Directory& job, const std::str
 }  // namespace
 
 std::optional<AppendJob> AppendJob::begin(const std::string& htId, const std::string& destDir) {
-    JobDir made = makeJobDir("RECV");
-    if (made.path.empty()) return std::nullopt;
     AppendJob job;
-    job.dir_ = made.path;
+    job.job_ = makeJobDir("RECV");
+    if (job.job_.path.empty()) return std::nullopt;
     job.htId_ = htId;
     job.destDir_ = destDir;
-    job.lock_ = std::move(made.handle);
     // Without this note a leftover of the job would be kept for a person to
     // look at, never discarded: losing it costs nothing worse.
-    Directory temp;
-    if (!temp.open(std::filesystem::path(job.dir_).parent_path().string())) {
-        temp.writeDurably(std::filesystem::path(job.dir_).filename().string() + kStartedSuffix,
-                          markerText({htId, destDir}));
-    }
+    job.job_.parent.writeDurably(job.job_.name + kStartedSuffix, markerText({htId, destDir}));
     return job;
 }
 
 bool AppendJob::commit() {
-    Directory temp;
-    const std::filesystem::path p(dir_);
-    committed_ = !temp.open(p.parent_path().string()) &&
-                 !temp.writeDurably(p.filename().string() + kCommittedSuffix, markerText({htId_, destDir_}));
+    committed_ = !job_.parent.writeDurably(job_.name + kCommittedSuffix, markerText({htId_, destDir_}));
     return committed_;
 }
 
 bool AppendJob::append() {
-    const std::filesystem::path p(dir_);
-    Directory temp, dest;
-    if (!runFileOperation(p.parent_path().string(), [&] { return temp.open(p.parent_path().string()); }) ||
-        !runFileOperation(destDir_, [&] { return dest.open(destDir_); })) {
-        return false;
-    }
-    Appender appender(temp, lock_, dest, p.filename().string());
+    Directory dest;
+    if (!runFileOperation(destDir_, [&] { return dest.open(destDir_); })) return false;
+    Appender appender(job_.parent, job_.handle, dest, job_.name);
     bool all = true;
     for (const std::string& copy : appender.copies()) {
         all = runFileOperation(appender.destPath(copy), [&] { return appender.appendOne(copy); }) && all;
@@ -276,12 +262,8 @@ bool AppendJob::append() {
 }
 
 void AppendJob::discard() {
-    const std::filesystem::path p(dir_);
-    Directory temp;
-    if (temp.open(p.parent_path().string())) return;
-    const std::string base = p.filename().string();
-    removeJobDir(temp, base);
-    removeCompanions(temp, base);
+    removeJobDir(job_.parent, job_.name);
+    removeCompanions(job_.parent, job_.name);
 }
 
 bool appendTargetUsable(const std::string& destDir, const std::string& name) {

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "dirfiles.h"
+#include "commint.h"
 
 namespace quendril {
 
@@ -32,7 +32,7 @@ public:
     // destDir; nullopt when that failed and the user gave up.
     static std::optional<AppendJob> begin(const std::string& htId, const std::string& destDir);
 
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return job_.path; }
     const std::string& destDir() const { return destDir_; }
     // Writes the commit to disk; false when it could not be written (the
     // terminal must then keep its data).
@@ -49,10 +49,9 @@ public:
 private:
     AppendJob() = default;
 
-    std::string dir_;
+    JobDir job_;  // held (locked) while the job lives, so no other start takes it over
     std::string htId_;
     std::string destDir_;
-    Directory lock_;  // held while the job lives, so no other start takes it over
     bool committed_ = false;
 };
 

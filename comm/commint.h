@@ -61,7 +61,9 @@ std::vector<std::string> listFiles(const std::string& dir);
 // holds it so that no other start takes it for a leftover.
 struct JobDir {
     std::string path;  // "" when it could not be made
+    std::string name;  // the last part of path
     Directory handle;
+    Directory parent;  // tempDir, where its companions and its entry live
 };
 
 // A new, empty job directory named prefix and a number; its path is "" when

@@ -32,10 +32,9 @@ std::error_code createNumberedDir(const std::string& parent, const std::string& 
     std::error_code ec;
     std::filesystem::create_directories(parent, ec);
     if (ec) return ec;
-    Directory dir;
-    if ((ec = dir.open(parent))) return ec;
+    if ((ec = made.parent.open(parent))) return ec;
     std::vector<std::string> entries;
-    if ((ec = dir.list(entries))) return ec;
+    if ((ec = made.parent.list(entries))) return ec;
     for (int n = 1; n <= kMaxJobDirs; ++n) {
         const std::string name = prefix + std::to_string(n);
         if (nameTaken(entries, name)) continue;
@@ -46,6 +45,7 @@ std::error_code createNumberedDir(const std::string& parent, const std::string& 
         }
         if ((ec = made.handle.open(path)) || (ec = made.handle.lock())) return ec;
         made.path = path;
+        made.name = name;
         return {};
     }
     return std::make_error_code(std::errc::file_exists);

@@ -144,9 +144,7 @@ TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir) 
 
 void removeStagedFiles(SendSource& source) {
     if (source.staging.path.empty()) return;
-    const std::filesystem::path p(source.staging.path);
-    Directory parent;
-    if (!parent.open(p.parent_path().string())) removeJobDir(parent, p.filename().string());
+    removeJobDir(source.staging.parent, source.staging.name);
     source.staging = {};
 }
 
