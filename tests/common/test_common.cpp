@@ -120,7 +120,7 @@ TEST(AddBackslash, AppendsSeparatorOnlyWhenMissing) {
         {"", "/"}, {"a", "a/"}, {"a/", "a/"}, {"/", "/"}, {"/x/y", "/x/y/"}, {"a\\", "a\\/"},
     };
     for (auto [in, out] : cases) {
-        addBackslash(in);
+        appendSeparator(in);
         EXPECT_EQ(in, out);
     }
 }

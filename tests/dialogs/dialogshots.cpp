@@ -14,7 +14,7 @@
 #include "declar.h"
 #include "frmCommSet.h"
 #include "frmFileSet.h"
-#include "frmUnyoSet.h"
+#include "frmBoxCountSet.h"
 #include "frmVersion.h"
 #include "hostpcIni.h"
 #include "tempdir.h"
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
 
     frmFileSet fileSet(&mainWindow);
     frmCommSet commSet(&mainWindow);
-    frmUnyoSet unyoSet(&mainWindow);
+    frmBoxCountSet unyoSet(&mainWindow);
     frmVersion version(&mainWindow);
     const bool ok = save(fileSet, out.filePath(QStringLiteral("filesetting.png"))) &&
                     save(commSet, out.filePath(QStringLiteral("commsetting.png"))) &&

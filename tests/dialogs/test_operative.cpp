@@ -7,13 +7,13 @@
 #include "dialogtest.h"
 #include "filehelpers.h"
 #include "frmCommSet.h"
-#include "frmUnyoSet.h"
+#include "frmBoxCountSet.h"
 #include "uilayout.h"
 
 namespace quendril::test {
 namespace {
 
-class UnyoSetTest : public DialogTest {
+class BoxCountSetTest : public DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
@@ -24,13 +24,13 @@ protected:
         QTest::keyClicks(dlg.txtBoxNum, text);
         if (end != Qt::Key_unknown) QTest::keyClick(dlg.txtBoxNum, end);
     }
-    frmUnyoSet dlg{&mainWindow};
+    frmBoxCountSet dlg{&mainWindow};
 };
 
-TEST_F(UnyoSetTest, ShowsTheStoredCountSelectedWithoutLeadingZeros) {
+TEST_F(BoxCountSetTest, ShowsTheStoredCountSelectedWithoutLeadingZeros) {
     EXPECT_EQ(dlg.windowTitle(), "Configuration");
-    EXPECT_EQ(dlg.lblUnyoSet[0]->text(), "Number of current settings");
-    EXPECT_EQ(dlg.lblUnyoSet[1]->text(), "No. of connecting I/O Boxes");
+    EXPECT_EQ(dlg.lblBoxCount[0]->text(), "Number of current settings");
+    EXPECT_EQ(dlg.lblBoxCount[1]->text(), "No. of connecting I/O Boxes");
     EXPECT_EQ(dlg.lblNowBoxNum->text(), "16");
     EXPECT_EQ(dlg.txtBoxNum->selectedText(), "16");
     EXPECT_EQ(QApplication::focusWidget(), dlg.txtBoxNum);
@@ -41,7 +41,7 @@ TEST_F(UnyoSetTest, ShowsTheStoredCountSelectedWithoutLeadingZeros) {
     EXPECT_EQ(dlg.txtBoxNum->text(), "1");
 }
 
-TEST_F(UnyoSetTest, OnlyDigitsAndBackspaceReachTheBox) {
+TEST_F(BoxCountSetTest, OnlyDigitsAndBackspaceReachTheBox) {
     const std::pair<const char*, const char*> cases[] = {{"1a2", "12"}, {" 3 ", "3"}, {"-4", "4"},
                                                          {"+5", "5"},   {"6.7", "67"}, {"x,y", ""},
                                                          {"0123456789", "0123456789"}};
@@ -62,7 +62,7 @@ TEST_F(UnyoSetTest, OnlyDigitsAndBackspaceReachTheBox) {
 
 // Enter stores 1 to 16 as two digits and the next showing displays it;
 // anything else empties the box and stores nothing.
-TEST_F(UnyoSetTest, EnterStoresOneToSixteenAsTwoDigits) {
+TEST_F(BoxCountSetTest, EnterStoresOneToSixteenAsTwoDigits) {
     const struct {
         const char* typed;
         const char* stored;  // nullptr: refused
@@ -93,7 +93,7 @@ TEST_F(UnyoSetTest, EnterStoresOneToSixteenAsTwoDigits) {
     }
 }
 
-TEST_F(UnyoSetTest, EscAndCloseBoxStoreNothing) {
+TEST_F(BoxCountSetTest, EscAndCloseBoxStoreNothing) {
     const std::string before = iniBytes();
     for (bool closeBox : {false, true}) {
         SCOPED_TRACE(closeBox);
@@ -108,14 +108,14 @@ TEST_F(UnyoSetTest, EscAndCloseBoxStoreNothing) {
 
 // The labels size to their captions; what stands right of them moves along
 // and the window grows by the larger of the two widenings.
-TEST_F(UnyoSetTest, TheWindowWidensToFitItsCaptions) {
-    const int d0 = dlg.lblUnyoSet[0]->width() - ui::twips(2205, &dlg);
-    const int d1 = dlg.lblUnyoSet[1]->width() - ui::twips(2460, &dlg);
-    EXPECT_EQ(dlg.lblUnyoSet[0]->width(), dlg.lblUnyoSet[0]->sizeHint().width());
+TEST_F(BoxCountSetTest, TheWindowWidensToFitItsCaptions) {
+    const int d0 = dlg.lblBoxCount[0]->width() - ui::twips(2205, &dlg);
+    const int d1 = dlg.lblBoxCount[1]->width() - ui::twips(2460, &dlg);
+    EXPECT_EQ(dlg.lblBoxCount[0]->width(), dlg.lblBoxCount[0]->sizeHint().width());
     EXPECT_EQ(dlg.lblNowBoxNum->x(), ui::twips(2640, &dlg) + d0);
     EXPECT_EQ(dlg.txtBoxNum->x(), ui::twips(2880, &dlg) + d1);
     EXPECT_EQ(dlg.width(), ui::twips(3615, &dlg) + std::max(d0, d1));
-    EXPECT_LE(dlg.lblUnyoSet[1]->geometry().right(), dlg.txtBoxNum->x());
+    EXPECT_LE(dlg.lblBoxCount[1]->geometry().right(), dlg.txtBoxNum->x());
     EXPECT_LE(dlg.txtBoxNum->geometry().right(), dlg.width());
 }
 
@@ -136,11 +136,11 @@ TEST_F(WriteFailureTest, CancelKeepsTheDialogOpenAndRetryStores) {
         {"Communication setting", [](QWidget* w) { return std::make_unique<frmCommSet>(w); },
          [](QDialog& d) { QTest::mouseClick(static_cast<frmCommSet&>(d).cmdTransmitSetOK, Qt::LeftButton); },
          kAnswerCancel},
-        {"Operative setting", [](QWidget* w) { return std::make_unique<frmUnyoSet>(w); },
-         [](QDialog& d) { QTest::keyClick(static_cast<frmUnyoSet&>(d).txtBoxNum, Qt::Key_Return); }, kAnswerCancel},
-        {"Operative setting, Retry", [](QWidget* w) { return std::make_unique<frmUnyoSet>(w); },
+        {"Operative setting", [](QWidget* w) { return std::make_unique<frmBoxCountSet>(w); },
+         [](QDialog& d) { QTest::keyClick(static_cast<frmBoxCountSet&>(d).txtBoxNum, Qt::Key_Return); }, kAnswerCancel},
+        {"Operative setting, Retry", [](QWidget* w) { return std::make_unique<frmBoxCountSet>(w); },
          [](QDialog& d) {
-             auto& unyo = static_cast<frmUnyoSet&>(d);
+             auto& unyo = static_cast<frmBoxCountSet&>(d);
              QTest::keyClicks(unyo.txtBoxNum, "9");
              QTest::keyClick(unyo.txtBoxNum, Qt::Key_Return);
          },

@@ -23,7 +23,7 @@ protected:
 
 TEST_F(DisplayTest, CaptionsComeFromTheCatalogueWithAccessKeys) {
     const std::pair<QAction*, const char*> menus[] = {
-        {ui().mnuSettingAction, "Settings(&F)"}, {ui().mnuUnyoSet, "Operative setting"},
+        {ui().mnuSettingAction, "Settings(&F)"}, {ui().mnuBoxCountSet, "Operative setting"},
         {ui().mnuFileSet, "File setting"}, {ui().mnuCommSet, "Communication setting"},
         {ui().mnuMinimum, "Icon and communication"}, {ui().mnuExit, "Exit QUENDRIL(&X)"},
         {ui().mnuTransmit, "Execute(&R)"}, {ui().mnuVersion, "Version(&V)"}};

@@ -95,7 +95,7 @@ TEST_F(StartupTest, ExecuteLocksTheMenusDuringTheRunAndRestoresTheWindow) {
     window->wndNotify_Message(notifyMsg, 10);
     std::string id = "HT0001";
     window->dispErrStat(id, 1);
-    const std::vector<QAction*> locked = {ui().mnuTransmit, ui().mnuCommSet, ui().mnuUnyoSet,
+    const std::vector<QAction*> locked = {ui().mnuTransmit, ui().mnuCommSet, ui().mnuBoxCountSet,
                                           ui().mnuFileSet,  ui().mnuMinimum, ui().mnuExit};
     std::vector<bool> enabledDuring;
     line.during["open"] = [&] {

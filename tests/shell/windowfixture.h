@@ -12,7 +12,7 @@
 #include <map>
 #include <memory>
 
-#include "Module1.h"
+#include "tvktable.h"
 #include "declar.h"
 #include "frmQuendril.h"
 #include "tempdir.h"

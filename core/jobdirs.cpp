@@ -71,7 +71,7 @@ std::vector<std::string> listFiles(const std::string& dir) {
 JobDir makeJobDir(const std::string& prefix) {
     // Before start-up has set tempDir, the same place relative to the current directory.
     std::string base = tempDir.empty() ? std::string("TEMP") : tempDir;
-    addBackslash(base);
+    appendSeparator(base);
     JobDir made;
     if (!runFileOperation(base, [&] { return createNumberedDir(base, prefix, made); })) return {};
     return made;

@@ -57,7 +57,7 @@ struct MainWindowUi {
     // Menus
     QMenu* mnuSetting = nullptr;
     QAction* mnuSettingAction = nullptr;
-    QAction* mnuUnyoSet = nullptr;
+    QAction* mnuBoxCountSet = nullptr;
     QAction* mnuFileSet = nullptr;
     QAction* mnuCommSet = nullptr;
     QAction* mnuMinimum = nullptr;

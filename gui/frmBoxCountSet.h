@@ -12,12 +12,12 @@ class QLineEdit;
 
 namespace quendril {
 
-class frmUnyoSet : public SettingsDialog {
+class frmBoxCountSet : public SettingsDialog {
     Q_OBJECT
 public:
-    explicit frmUnyoSet(QWidget* mainWindow);
+    explicit frmBoxCountSet(QWidget* mainWindow);
 
-    std::array<QLabel*, 2> lblUnyoSet{};
+    std::array<QLabel*, 2> lblBoxCount{};
     QLabel* lblNowBoxNum = nullptr;
     QLineEdit* txtBoxNum = nullptr;
 

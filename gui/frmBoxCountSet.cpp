@@ -1,4 +1,4 @@
-#include "frmUnyoSet.h"
+#include "frmBoxCountSet.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,29 +18,29 @@ constexpr int kMinBoxes = 1;
 constexpr int kMaxBoxes = 16;
 }  // namespace
 
-frmUnyoSet::frmUnyoSet(QWidget* mainWindow) : SettingsDialog(mainWindow) {
+frmBoxCountSet::frmBoxCountSet(QWidget* mainWindow) : SettingsDialog(mainWindow) {
     buildUi();
 }
 
 // Labels size themselves to their captions; whatever they grow, the number
 // beside them moves right and the window widens to keep everything visible.
-void frmUnyoSet::formLoad() {
+void frmBoxCountSet::formLoad() {
     setWindowTitle(ui::resText(200));
     const int w0 = ui::twips(kDesignWidth0, this);
     const int w1 = ui::twips(kDesignWidth1, this);
-    lblUnyoSet[0]->setText(ui::resText(210));
-    lblUnyoSet[1]->setText(ui::resText(211));
-    ui::placeAutoLabel(*lblUnyoSet[0], 240, 240, 240);
-    ui::placeAutoLabel(*lblUnyoSet[1], 240, 720, 240);
-    const int d0 = lblUnyoSet[0]->width() - w0;
-    const int d1 = lblUnyoSet[1]->width() - w1;
+    lblBoxCount[0]->setText(ui::resText(210));
+    lblBoxCount[1]->setText(ui::resText(211));
+    ui::placeAutoLabel(*lblBoxCount[0], 240, 240, 240);
+    ui::placeAutoLabel(*lblBoxCount[1], 240, 720, 240);
+    const int d0 = lblBoxCount[0]->width() - w0;
+    const int d1 = lblBoxCount[1]->width() - w1;
     lblNowBoxNum->move(lblNowBoxNum->x() + d0, lblNowBoxNum->y());
     txtBoxNum->move(txtBoxNum->x() + d1, txtBoxNum->y());
     setFixedSize(width() + (d1 > d0 ? d1 : d0), height());
     ui::centreOnWindow(*this, mainWindow_);
 }
 
-void frmUnyoSet::formActivate() {
+void frmBoxCountSet::formActivate() {
     const QString count = QString::number(numericValue(EnvSettings.ioBoxCount));
     txtBoxNum->setText(count);
     lblNowBoxNum->setText(count);
@@ -49,7 +49,7 @@ void frmUnyoSet::formActivate() {
     txtBoxNum->setFocus();
 }
 
-bool frmUnyoSet::eventFilter(QObject* watched, QEvent* e) {
+bool frmBoxCountSet::eventFilter(QObject* watched, QEvent* e) {
     if (watched == txtBoxNum && e->type() == QEvent::KeyPress)
         return txtBoxNum_KeyPress(static_cast<const QKeyEvent&>(*e));
     return QDialog::eventFilter(watched, e);
@@ -57,7 +57,7 @@ bool frmUnyoSet::eventFilter(QObject* watched, QEvent* e) {
 
 // True swallows the key. Keys without a character (arrows, Delete, Home)
 // still move and edit in the box.
-bool frmUnyoSet::txtBoxNum_KeyPress(const QKeyEvent& key) {
+bool frmBoxCountSet::txtBoxNum_KeyPress(const QKeyEvent& key) {
     switch (key.key()) {
         case Qt::Key_Backspace: return false;
         case Qt::Key_Escape: reject(); return true;
@@ -70,7 +70,7 @@ bool frmUnyoSet::txtBoxNum_KeyPress(const QKeyEvent& key) {
     return !(text.size() == 1 && text[0] >= QLatin1Char('0') && text[0] <= QLatin1Char('9'));
 }
 
-void frmUnyoSet::storeBoxNum() {
+void frmBoxCountSet::storeBoxNum() {
     const int32_t n = numericValue(txtBoxNum->text().toStdString());
     if (n < kMinBoxes || n > kMaxBoxes) {
         txtBoxNum->clear();

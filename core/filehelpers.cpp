@@ -372,7 +372,7 @@ int16_t reportFileFailure(const std::error_code& ec, const std::string& path) {
     return answer;
 }
 
-void addBackslash(std::string& path) {
+void appendSeparator(std::string& path) {
     if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
 }
 

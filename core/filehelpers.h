@@ -1,6 +1,6 @@
 // File-system helpers that report their own failures.
 //
-// Failure rule (every helper but addBackslash): when the operation fails with
+// Failure rule (every helper but appendSeparator): when the operation fails with
 // a FileErrNumber n, dispFileErr(n, extra) is shown. Retry runs the same
 // operation again, without limit; Cancel gives up and the helper returns its
 // empty result; OK (any box without Retry) ends the program through
@@ -18,7 +18,7 @@
 
 namespace quendril {
 
-// The separator addBackslash appends.
+// The separator appendSeparator appends.
 inline constexpr char kPathSeparator = '/';
 
 // Attribute masks of dirFirst.
@@ -26,7 +26,7 @@ inline constexpr int kMaskNormal = 0;
 inline constexpr int kMaskDirectory = 16;
 
 // Appends the separator unless path already ends in it; "" becomes "/".
-void addBackslash(std::string& path);
+void appendSeparator(std::string& path);
 
 // A text file open for reading; plays the part of the file number of
 // lineInput. Opened and closed within one procedure.

@@ -1,4 +1,4 @@
-#include "Module1.h"
+#include "tvktable.h"
 
 namespace quendril {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Module1.h"
+#include "tvktable.h"
 #include "declar.h"
 #include "dirfiles.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Module1.h"
+#include "tvktable.h"
 #include "commint.h"
 
 namespace quendril {

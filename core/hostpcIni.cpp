@@ -351,7 +351,7 @@ void checkIni() {
     for (std::string* dir : {&EnvSettings.apDir, &EnvSettings.recvDir, &EnvSettings.sendDir}) {
         if (dirFirst(*dir, kMaskDirectory).empty()) {
             *dir = cwd;
-            addBackslash(*dir);
+            appendSeparator(*dir);
         }
     }
     if (fileKindIndex(EnvSettings.fileKind) == -1) EnvSettings.fileKind = kDefaultFileKind;

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <cstring>
 
-#include "Module1.h"
+#include "tvktable.h"
 #include "frmQuendril.h"
 
 namespace quendril {

@@ -82,7 +82,7 @@ int16_t transmitFile(int16_t index) {
     entry.fileCount = totals.count;
     entry.totalSize = totals.total;
     std::string pattern = source.dir;
-    addBackslash(pattern);
+    appendSeparator(pattern);
     std::vector<char> buf = textBuffer(pattern + "*.*");
     int16_t r = 0;
     {
@@ -113,9 +113,9 @@ SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, c
     SendSource source{{}, makeJobDir("SEND")};
     if (source.staging.path.empty()) return source;
     std::string from = srcDir;
-    addBackslash(from);
+    appendSeparator(from);
     std::string to = source.staging.path;
-    addBackslash(to);
+    appendSeparator(to);
     const ProtectedNames own(srcDir);
     for (const std::string& name : listFiles(from)) {
         const std::string upper = upperName(name);
@@ -131,7 +131,7 @@ SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, c
 
 TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir) {
     std::string from = dir;
-    addBackslash(from);
+    appendSeparator(from);
     const ProtectedNames own(dir);
     TransmitTotals totals;
     for (const std::string& name : listFiles(from)) {

@@ -3,7 +3,7 @@
 #include <QMetaObject>
 #include <QPointer>
 
-#include "Module1.h"
+#include "tvktable.h"
 
 namespace quendril {
 

@@ -21,7 +21,7 @@
 #include "filehelpers.h"
 #include "frmCommSet.h"
 #include "frmFileSet.h"
-#include "frmUnyoSet.h"
+#include "frmBoxCountSet.h"
 #include "frmVersion.h"
 #include "host.h"
 #include "hostpcIni.h"
@@ -102,7 +102,7 @@ frmQuendril::~frmQuendril() {
 }
 
 void frmQuendril::connectHandlers() {
-    connect(ui_.mnuUnyoSet, &QAction::triggered, this, [this] { mnuUnyoSet_Click(); });
+    connect(ui_.mnuBoxCountSet, &QAction::triggered, this, [this] { mnuBoxCountSet_Click(); });
     connect(ui_.mnuFileSet, &QAction::triggered, this, [this] { mnuFileSet_Click(); });
     connect(ui_.mnuCommSet, &QAction::triggered, this, [this] { mnuCommSet_Click(); });
     connect(ui_.mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
@@ -149,7 +149,7 @@ void frmQuendril::Form_Load(const std::string& commandLine) {
 
 void frmQuendril::loadingRes() {
     ui_.mnuSetting->setTitle(latin1(resString(100)));
-    QAction* const items[] = {ui_.mnuUnyoSet, ui_.mnuFileSet, ui_.mnuCommSet, ui_.mnuMinimum,
+    QAction* const items[] = {ui_.mnuBoxCountSet, ui_.mnuFileSet, ui_.mnuCommSet, ui_.mnuMinimum,
                               ui_.mnuExit,    ui_.mnuTransmit, ui_.mnuVersion};
     int id = 101;
     for (QAction* item : items) item->setText(latin1(resString(id++)));
@@ -174,7 +174,7 @@ void frmQuendril::showSettingsDialog(QPointer<Dialog>& dlg) {
     dlg->exec();
 }
 
-void frmQuendril::mnuUnyoSet_Click() { showSettingsDialog(unyoSet_); }
+void frmQuendril::mnuBoxCountSet_Click() { showSettingsDialog(boxCountSet_); }
 void frmQuendril::mnuFileSet_Click() { showSettingsDialog(fileSet_); }
 void frmQuendril::mnuCommSet_Click() { showSettingsDialog(commSet_); }
 
@@ -187,7 +187,7 @@ void frmQuendril::mnuVersion_Click() {
 
 QDialog* frmQuendril::loadedFileSet() const { return fileSet_.data(); }
 QDialog* frmQuendril::loadedCommSet() const { return commSet_.data(); }
-QDialog* frmQuendril::loadedUnyoSet() const { return unyoSet_.data(); }
+QDialog* frmQuendril::loadedBoxCountSet() const { return boxCountSet_.data(); }
 
 // A check item turns its own mark over when chosen.
 void frmQuendril::mnuMinimum_Click() { ui_.mnuMinimum->trigger(); }
@@ -195,7 +195,7 @@ void frmQuendril::mnuMinimum_Click() { ui_.mnuMinimum->trigger(); }
 void frmQuendril::mnuExit_Click() { close(); }
 
 void frmQuendril::setMenusEnabled(bool on) {
-    for (QAction* item : {ui_.mnuTransmit, ui_.mnuCommSet, ui_.mnuUnyoSet, ui_.mnuFileSet,
+    for (QAction* item : {ui_.mnuTransmit, ui_.mnuCommSet, ui_.mnuBoxCountSet, ui_.mnuFileSet,
                           ui_.mnuMinimum, ui_.mnuExit}) {
         item->setEnabled(on);
     }
@@ -238,7 +238,7 @@ void frmQuendril::Form_QueryUnload(bool& cancel) {
 }
 
 void frmQuendril::Form_Unload() {
-    for (QDialog* dlg : {loadedFileSet(), loadedCommSet(), loadedUnyoSet()}) {
+    for (QDialog* dlg : {loadedFileSet(), loadedCommSet(), loadedBoxCountSet()}) {
         if (!dlg) continue;
         dlg->close();
         dlg->deleteLater();

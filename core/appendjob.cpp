@@ -116,7 +116,7 @@ std::string namesake(const std::vector<std::string>& destNames, const std::strin
 
 std::string joinPath(const std::string& dir, const std::string& name) {
     std::string p = dir;
-    addBackslash(p);
+    appendSeparator(p);
     return p + name;
 }
 

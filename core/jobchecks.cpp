@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "Module1.h"
+#include "tvktable.h"
 #include "appendjob.h"
 #include "commint.h"
 #include "declar.h"

@@ -59,7 +59,7 @@ void buildMenus(QMainWindow& w, MainWindowUi& ui) {
     QMenuBar* bar = w.menuBar();
     ui.mnuSetting = bar->addMenu(QString());
     ui.mnuSettingAction = ui.mnuSetting->menuAction();
-    ui.mnuUnyoSet = ui.mnuSetting->addAction(QString());
+    ui.mnuBoxCountSet = ui.mnuSetting->addAction(QString());
     ui.mnuFileSet = ui.mnuSetting->addAction(QString());
     ui.mnuCommSet = ui.mnuSetting->addAction(QString());
     ui.mnuMinimum = ui.mnuSetting->addAction(QString());

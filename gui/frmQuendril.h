@@ -17,7 +17,7 @@ namespace quendril {
 
 class frmFileSet;
 class frmCommSet;
-class frmUnyoSet;
+class frmBoxCountSet;
 
 // True when the program's whole argument text, upper-cased, is "AUTO".
 bool isAutoCommand(const std::string& commandLine);
@@ -37,7 +37,7 @@ public:
     void Form_Load(const std::string& commandLine);
 
     // Menu handlers
-    void mnuUnyoSet_Click();
+    void mnuBoxCountSet_Click();
     void mnuFileSet_Click();
     void mnuCommSet_Click();
     void mnuVersion_Click();
@@ -75,7 +75,7 @@ public:
     // Dialogs currently loaded (null when not created or unloaded).
     QDialog* loadedFileSet() const;
     QDialog* loadedCommSet() const;
-    QDialog* loadedUnyoSet() const;
+    QDialog* loadedBoxCountSet() const;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -108,7 +108,7 @@ private:
 
     QPointer<frmFileSet> fileSet_;
     QPointer<frmCommSet> commSet_;
-    QPointer<frmUnyoSet> unyoSet_;
+    QPointer<frmBoxCountSet> boxCountSet_;
 };
 
 }  // namespace quendril
