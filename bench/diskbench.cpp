@@ -13,8 +13,7 @@
 
 #include "benchcases.h"
 #include "appendjob.h"
-#include "comm.h"
-#include "declar.h"
+#include "run.h"
 
 namespace fs = std::filesystem;
 using namespace quendril::bench;
@@ -89,21 +88,31 @@ bool copyReference(const fs::path& work) {
     return true;
 }
 
+// A failure gives the step up: a Retry/Cancel box is cancelled, an OK box ends.
+class GiveUp : public quendril::Prompt {
+public:
+    quendril::BoxAnswer show(const quendril::Failure&) override { return quendril::kAnswerCancel; }
+};
+
 bool runStep(const DiskCase& c, const fs::path& work) {
     if (c.step == "copy") return copyReference(work);
-    quendril::tempDir = (work / "TEMP").string();
+    GiveUp prompt;
+    quendril::NoRunView view;
+    // Staging and appending never touch the line.
+    const quendril::TvkTable noLine{};
+    quendril::Run run(noLine, view, prompt, (work / "TEMP").string());
     if (c.step == "append") {
         // The received copies, committed as the receive leaves them.
-        auto job = quendril::AppendJob::begin("BENCH1", (work / "dest").string());
+        auto job = quendril::AppendJob::begin(run.files, run.tempDir, "BENCH1", (work / "dest").string());
         if (!job) return false;
         for (const auto& entry : fs::directory_iterator(work / "src")) {
             fs::rename(entry.path(), fs::path(job->dir()) / entry.path().filename());
         }
-        return job->commit() && job->append() && fs::is_empty(work / "TEMP");
+        return job->commit() && job->append(run.files, run.stop) && fs::is_empty(work / "TEMP");
     }
     quendril::CommInfo info{};
     info.transType = 3;
-    quendril::SendSource staged = quendril::stageTransmitFiles(info, (work / "src").string(), c.step);
+    quendril::SendSource staged = quendril::stageTransmitFiles(run, info, (work / "src").string(), c.step);
     bool ok = !staged.dir.empty();
     quendril::removeStagedFiles(staged);
     return ok;

@@ -4,7 +4,6 @@
 #include <charconv>
 
 #include "commint.h"
-#include "declar.h"
 #include "filehelpers.h"
 
 namespace quendril {
@@ -141,8 +140,9 @@ public:
 
     std::string destPath(const std::string& copy) const { return joinPath(dest_.path(), namesake(destNames_, copy)); }
 
-    // One copy onto the end of its namesake, then the copy is removed.
-    std::error_code appendOne(const std::string& copy) {
+    // One copy onto the end of its namesake, then the copy is removed. A
+    // stop cuts it back (operation_canceled).
+    std::error_code appendOne(const std::string& copy, const std::atomic<bool>* stop = nullptr) {
         const std::string destName = namesake(destNames_, copy);
         OpenFile out, in;
         std::uint64_t before = 0;
@@ -151,7 +151,7 @@ public:
         if (std::find(destNames_.begin(), destNames_.end(), destName) == destNames_.end()) destNames_.push_back(destName);
         if ((ec = job_.openForRead(copy, in))) return ec;
         if ((ec = temp_.writeDurably(journalName(), journalText({copy, destName, before})))) return ec;
-        if ((ec = copyAll(in, out)) || (ec = out.sync())) {
+        if ((ec = copyAll(in, out, stop)) || (ec = out.sync())) {
             // Cut back, so a retry or the next start never appends twice.
             out.truncate(before);
             out.sync();
@@ -196,9 +196,10 @@ private:
     std::string journalName() const { return base_ + kJournalSuffix; }
     Repair finishRepair() { return temp_.remove(journalName()) ? Repair::Conflict : Repair::Done; }
 
-    static std::error_code copyAll(OpenFile& in, OpenFile& out) {
+    static std::error_code copyAll(OpenFile& in, OpenFile& out, const std::atomic<bool>* stop) {
         std::vector<char> buf(kCopyBlock);
         for (;;) {
+            if (stop && stop->load()) return std::make_error_code(std::errc::operation_canceled);
             std::size_t got = 0;
             if (const std::error_code ec = in.read(buf.data(), buf.size(), got)) return ec;
             if (got == 0) return {};
@@ -218,13 +219,14 @@ bool isDigits(const std::string& s) {
 }
 
 // A committed job found at a start: appended without boxes.
-bool resumeCommitted(const Directory& temp, const Directory& job, const std::string& base, const Marker& m) {
+bool resumeCommitted(const Directory& temp, const Directory& job, const std::string& base, const Marker& m,
+                     const std::atomic<bool>* stop) {
     Directory dest;
     if (dest.open(m.destDir)) return false;
     Appender appender(temp, job, dest, base);
     if (appender.repair() != Repair::Done) return false;
     for (const std::string& copy : appender.copies()) {
-        if (appender.appendOne(copy)) return false;
+        if (appender.appendOne(copy, stop)) return false;
     }
     appender.finish();
     return true;
@@ -232,9 +234,10 @@ bool resumeCommitted(const Directory& temp, const Directory& job, const std::str
 
 }  // namespace
 
-std::optional<AppendJob> AppendJob::begin(const std::string& htId, const std::string& destDir) {
+std::optional<AppendJob> AppendJob::begin(Files& files, const std::string& tempDir, const std::string& htId,
+                                          const std::string& destDir) {
     AppendJob job;
-    job.job_ = makeJobDir("RECV");
+    job.job_ = makeJobDir(files, tempDir, "RECV");
     if (job.job_.path.empty()) return std::nullopt;
     job.htId_ = htId;
     job.destDir_ = destDir;
@@ -249,13 +252,22 @@ bool AppendJob::commit() {
     return committed_;
 }
 
-bool AppendJob::append() {
+bool AppendJob::append(Files& files, const std::atomic<bool>& stop) {
     Directory dest;
-    if (!runFileOperation(destDir_, [&] { return dest.open(destDir_); })) return false;
+    if (!files.run(destDir_, [&] { return dest.open(destDir_); })) return false;
     Appender appender(job_.parent, job_.handle, dest, job_.name);
     bool all = true;
     for (const std::string& copy : appender.copies()) {
-        all = runFileOperation(appender.destPath(copy), [&] { return appender.appendOne(copy); }) && all;
+        if (stop.load()) return false;
+        std::error_code stopped;
+        const bool done = files.run(appender.destPath(copy), [&] {
+            const std::error_code ec = appender.appendOne(copy, &stop);
+            // A stop is no failure to show: the copy stays pending.
+            if (ec == std::errc::operation_canceled) stopped = ec;
+            return stopped ? std::error_code{} : ec;
+        });
+        if (stopped) return false;
+        all = done && all;
     }
     if (all) appender.finish();
     return all;
@@ -275,7 +287,7 @@ bool appendTargetUsable(const std::string& destDir, const std::string& name) {
     return kind == EntryKind::Missing || kind == EntryKind::File;
 }
 
-std::vector<PendingJob> resumePendingAppends(const std::string& tempFolder) {
+std::vector<PendingJob> resumePendingAppends(const std::string& tempFolder, const std::atomic<bool>* stop) {
     std::vector<PendingJob> found;
     Directory temp;
     std::vector<std::string> names;
@@ -310,7 +322,7 @@ std::vector<PendingJob> resumePendingAppends(const std::string& tempFolder) {
         PendingJob pending{committed.htId, committed.destDir, joinPath(tempFolder, name), false};
         // A job without companions came from an older version: its state is
         // unknown, so it stays for a person to look at.
-        if (isCommitted) pending.appended = resumeCommitted(temp, job, name, committed);
+        if (isCommitted) pending.appended = resumeCommitted(temp, job, name, committed, stop);
         found.push_back(pending);
     }
     return found;

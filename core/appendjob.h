@@ -18,6 +18,7 @@
 // or its old bytes and the copy still pending.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,9 +29,10 @@ namespace quendril {
 
 class AppendJob {
 public:
-    // Makes TEMP/RECVn for the files of terminal htId that belong in
+    // Makes tempDir/RECVn for the files of terminal htId that belong in
     // destDir; nullopt when that failed and the user gave up.
-    static std::optional<AppendJob> begin(const std::string& htId, const std::string& destDir);
+    static std::optional<AppendJob> begin(Files& files, const std::string& tempDir, const std::string& htId,
+                                          const std::string& destDir);
 
     const std::string& dir() const { return job_.path; }
     const std::string& destDir() const { return destDir_; }
@@ -40,9 +42,11 @@ public:
     bool committed() const { return committed_; }
     // Appends every copy to its namesake in destDir (any letter case, else
     // the upper-cased name). A failure is reported under the failure rule:
-    // Retry tries again, Cancel leaves that copy pending. True when every
-    // copy is appended and the job's directory is gone.
-    bool append();
+    // Retry tries again, Cancel leaves that copy pending. A stop request cuts
+    // the copy being appended back and leaves it and the rest pending, for
+    // the next start or run. True when every copy is appended and the job's
+    // directory is gone.
+    bool append(Files& files, const std::atomic<bool>& stop);
     // Removes the copies of a job that was never committed.
     void discard();
 
@@ -71,7 +75,8 @@ struct PendingJob {
 // Finishes what earlier runs left in tempFolder: committed jobs are appended
 // (without boxes: what fails stays pending), uncommitted ones discarded,
 // staging directories removed. Jobs another running program holds are left
-// alone. Returns the committed or unexplained jobs, appended or not.
-std::vector<PendingJob> resumePendingAppends(const std::string& tempFolder);
+// alone. A stop request cuts the copy being appended back and leaves the
+// rest pending. Returns the committed or unexplained jobs, appended or not.
+std::vector<PendingJob> resumePendingAppends(const std::string& tempFolder, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace quendril

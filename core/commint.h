@@ -7,11 +7,19 @@
 #include <string>
 #include <vector>
 
-#include "tvktable.h"
-#include "declar.h"
 #include "dirfiles.h"
+#include "filehelpers.h"
+#include "settings.h"
+#include "tvktable.h"
 
 namespace quendril {
+
+// Kind of job a terminal asks for; index of the job type texts.
+enum JobKind : int16_t { kJobApInstall = 0, kJobReceive = 1, kJobTransmit = 2 };
+// Result of the polling and job procedures.
+enum JobOutcome : int16_t { kOutcomeDone = 0, kOutcomeFailed = 1, kOutcomeStop = 2 };
+// State of a connected terminal in the terminal table.
+enum HtState : int16_t { kHtWaiting = 0, kHtDone = 1, kHtErrorEnd = 2 };
 
 // Cells of the main window's terminal table; terminals beyond them are served
 // but not drawn.
@@ -41,21 +49,15 @@ inline int32_t addBytesSaturated(int32_t total, std::uintmax_t bytes) {
     return bytes >= room ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(total + static_cast<int32_t>(bytes));
 }
 
-// Entries of HtIdTable in use, kept within the table.
-inline int16_t htIdEntries() {
-    if (htIdCount < 0) return 0;
-    return htIdCount < kHtIdSlots ? htIdCount : static_cast<int16_t>(kHtIdSlots);
-}
-
 // Number of I/O boxes every poll call names.
-int32_t ioBoxCount();
+inline int32_t ioBoxCount(const Settings& settings) { return numericValue(settings.ioBoxCount); }
 
 // Names compare without regard to case; only ASCII letters change, other
 // bytes of the code page stay as they are.
 std::string upperName(std::string name);
 
 // Names of the normal files in dir (ending in the separator), as listed.
-std::vector<std::string> listFiles(const std::string& dir);
+std::vector<std::string> listFiles(Files& files, const std::string& dir);
 
 // A directory of one job's files inside tempDir, locked while the job
 // holds it so that no other start takes it for a leftover.
@@ -66,10 +68,10 @@ struct JobDir {
     Directory parent;  // tempDir, where its companions and its entry live
 };
 
-// A new, empty job directory named prefix and a number; its path is "" when
-// creating it failed and the user gave up. No file beside it in tempDir
+// A new, empty job directory in tempDir named prefix and a number; its path
+// is "" when creating it failed and the user gave up. No file beside it in tempDir
 // starts with its name, so no leftover of an earlier job can pass for its.
-JobDir makeJobDir(const std::string& prefix);
+JobDir makeJobDir(Files& files, const std::string& tempDir, const std::string& prefix);
 
 // Whether name is one the program gives its job directories and their
 // companion files in tempDir ("RECV" or "SEND", a digit, anything).

@@ -76,6 +76,9 @@ public:
     // Removes the file name itself (never a pattern); a missing one is no error.
     std::error_code remove(const std::string& name) const;
     std::error_code removeDirectory(const std::string& name) const;
+    // Renames the entry from (a link itself, never its target) to to,
+    // replacing what is there; sync() makes it durable.
+    std::error_code rename(const std::string& from, const std::string& to) const;
     // Makes the directory's own entries (creations, renames, removals) durable.
     std::error_code sync() const;
 

@@ -215,6 +215,11 @@ std::error_code Directory::removeDirectory(const std::string& name) const {
     return lastError();
 }
 
+std::error_code Directory::rename(const std::string& from, const std::string& to) const {
+    if (!plainName(from) || !plainName(to)) return badName();
+    return ::renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? std::error_code{} : lastError();
+}
+
 std::error_code Directory::sync() const { return ::fsync(fd_) == 0 ? std::error_code{} : lastError(); }
 
 }  // namespace quendril

@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "host.h"
 #include "messages.h"
 
 namespace fs = std::filesystem;
@@ -55,44 +54,6 @@ namespace quendril {
 // is missing (76), otherwise the file itself (53).
 
 namespace {
-
-enum class OnOk { EndProgram, GiveUp };
-
-struct FaultSeam {
-    int16_t number = 0;
-    int times = 0;
-};
-
-FaultSeam& faultSeam() {
-    static FaultSeam seam;
-    return seam;
-}
-
-int16_t takeInjectedFault() {
-    FaultSeam& seam = faultSeam();
-    if (seam.times <= 0) return 0;
-    --seam.times;
-    return seam.number;
-}
-
-// One attempt of an operation: 0 on success, otherwise its FileErrNumber.
-using Attempt = std::function<int16_t()>;
-using ExtraText = std::function<std::string()>;
-
-// The failure rule. True when an attempt succeeded or failed with
-// notAFailure, false when given up.
-bool underFailureRule(const Attempt& attempt, const ExtraText& extra,
-                      OnOk onOk = OnOk::EndProgram, int16_t notAFailure = 0) {
-    for (;;) {
-        int16_t n = takeInjectedFault();
-        if (n == 0) n = attempt();
-        if (n == 0 || n == notAFailure) return true;
-        const int16_t answer = dispFileErr(n, extra());
-        if (answer == kAnswerRetry) continue;
-        if (answer == kAnswerCancel || onOk == OnOk::GiveUp) return false;
-        endProgram(1);
-    }
-}
 
 std::error_code lastOsError() { return {errno, std::generic_category()}; }
 
@@ -163,19 +124,6 @@ int16_t mapCondition(const std::error_condition& c, const std::string& path) {
 }
 
 // --- Listings ---
-
-struct Listing {
-    std::vector<std::string> names;
-    std::size_t next = 0;
-};
-
-Listing& listing() {
-    static Listing current;
-    return current;
-}
-
-std::string takeNext(Listing& l) { return l.next < l.names.size() ? l.names[l.next++] : ""; }
-std::string peekNext(const Listing& l) { return l.next < l.names.size() ? l.names[l.next] : ""; }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -275,10 +223,10 @@ int16_t collectEntries(const std::string& pathOrPattern, int mask, std::vector<s
     return collectOne(pathOrPattern, split.last, mask, out);
 }
 
-bool findsEntry(const std::string& path, int mask, OnOk onOk) {
+bool findsEntry(Files& files, const std::string& path, int mask, Files::OnOk onOk) {
     std::vector<std::string> found;
-    const bool done = underFailureRule([&] { return collectEntries(path, mask, found); },
-                                       [&] { return path; }, onOk);
+    const bool done = files.underRule([&] { return collectEntries(path, mask, found); },
+                                      [&] { return path; }, onOk);
     return done && !found.empty();
 }
 
@@ -358,18 +306,55 @@ int16_t fileErrNumber(const std::error_code& ec, const std::string& path) {
     return mapCondition(ec.default_error_condition(), path);
 }
 
-void injectFileFault(int16_t number, int times) { faultSeam() = {number, times}; }
-void clearFileFaults() { faultSeam() = {}; }
-
-bool runFileOperation(const std::string& path, const std::function<std::error_code()>& op) {
-    return underFailureRule([&] { return fileErrNumber(op(), path); }, [&] { return path; });
+Failure fileFailure(const std::error_code& ec, const std::string& path) {
+    const int16_t n = ec ? fileErrNumber(ec, path) : int16_t{kFileErrPathAccess};
+    return {FailureKind::File, n, path, ec ? ec.message() : std::string(), FailureArea::Files};
 }
 
-int16_t reportFileFailure(const std::error_code& ec, const std::string& path) {
-    const int16_t n = ec ? fileErrNumber(ec, path) : int16_t{kFileErrPathAccess};
-    const int16_t answer = dispFileErr(n, path);
-    if (answer == kAnswerOk) endProgram(1);
-    return answer;
+int16_t Files::takeFault() {
+    if (fault_.times <= 0) return 0;
+    --fault_.times;
+    return fault_.number;
+}
+
+BoxAnswer Files::report(Failure failure) {
+    const BoxAnswer answer = prompt_->show(failure);
+    const MessageRule rule = messageRule(failure);
+    if (rule.buttons == BoxButtons::Ok) {
+        if (rule.endsProgram && !ending_) ending_ = std::move(failure);
+        return kAnswerOk;
+    }
+    // Closing the box counts as Cancel.
+    return answer == kAnswerRetry ? kAnswerRetry : kAnswerCancel;
+}
+
+bool Files::underRule(const Attempt& attempt, const std::function<std::string()>& extra, OnOk onOk,
+                      int16_t notAFailure) {
+    for (;;) {
+        if (ending_) return false;
+        int16_t n = takeFault();
+        if (n == 0) n = attempt();
+        if (n == 0 || n == notAFailure) return true;
+        Failure failure{FailureKind::File, n, extra(), std::string(), area_};
+        if (onOk == OnOk::GiveUp && messageRule(failure).buttons == BoxButtons::Ok) {
+            prompt_->show(failure);
+            return false;
+        }
+        if (report(std::move(failure)) != kAnswerRetry) return false;
+    }
+}
+
+bool Files::run(const std::string& path, const std::function<std::error_code()>& op) {
+    std::string reason;
+    const bool done = underRule(
+        [&] {
+            const std::error_code ec = op();
+            if (ec) reason = ec.message();
+            return fileErrNumber(ec, path);
+        },
+        [&] { return path; });
+    if (!done && ending_ && ending_->reason.empty()) ending_->reason = reason;
+    return done;
 }
 
 void appendSeparator(std::string& path) {
@@ -416,12 +401,12 @@ bool InputFile::atEnd() {
     return false;
 }
 
-bool openInput(InputFile& file, const std::string& path) {
-    return underFailureRule([&] { return fileErrNumber(file.open(path), path); },
+bool openInput(Files& files, InputFile& file, const std::string& path) {
+    return files.underRule([&] { return fileErrNumber(file.open(path), path); },
                             [&] { return path; });
 }
 
-void lineInput(InputFile& file, std::string& line) {
+void lineInput(Files& files, InputFile& file, std::string& line) {
     std::string read;
     auto attempt = [&]() -> int16_t {
         read.clear();
@@ -438,54 +423,44 @@ void lineInput(InputFile& file, std::string& line) {
         }
         return file.readError() ? fileErrNumber(file.readError(), file.path()) : int16_t{0};
     };
-    if (underFailureRule(attempt, [] { return std::string(); })) line = std::move(read);
+    if (files.underRule(attempt, [] { return std::string(); })) line = std::move(read);
 }
 
-void killFile(const std::string& path) {
+void killFile(Files& files, const std::string& path) {
     auto attempt = [&] {
         return hasWildcard(splitLast(path).last) ? removeMatching(path) : removeOne(path);
     };
-    underFailureRule(attempt, [&] { return path; }, OnOk::EndProgram, kFileErrNotFound);
+    files.underRule(attempt, [&] { return path; }, Files::OnOk::EndProgram, kFileErrNotFound);
 }
 
-void makeDir(const std::string& path) {
+void makeDir(Files& files, const std::string& path) {
     auto attempt = [&]() -> int16_t {
         std::error_code ec;
         if (fs::create_directory(path, ec) || !ec) return 0;
         std::error_code dirEc;
         return fs::is_directory(path, dirEc) ? int16_t{0} : fileErrNumber(ec, path);
     };
-    underFailureRule(attempt, [&] { return path; });
+    files.underRule(attempt, [&] { return path; });
 }
 
-std::string dirFirst(const std::string& pathOrPattern, int mask) {
-    Listing& current = listing();
-    current = {};
+std::vector<std::string> listEntries(Files& files, const std::string& pathOrPattern, int mask) {
     std::vector<std::string> names;
-    if (!underFailureRule([&] { return collectEntries(pathOrPattern, mask, names); },
-                          [&] { return pathOrPattern; })) {
+    if (!files.underRule([&] { return collectEntries(pathOrPattern, mask, names); }, [&] { return pathOrPattern; })) {
         return {};
     }
-    current.names = std::move(names);
-    return takeNext(current);
+    return names;
 }
 
-// The listing is taken whole by dirFirst, so only an injected fault can fail
-// here; the box names the entry that comes next without consuming it.
-std::string dirNext() {
-    Listing& current = listing();
-    if (!underFailureRule([] { return int16_t{0}; }, [&] { return peekNext(current); })) return {};
-    return takeNext(current);
+bool existDir(Files& files, const std::string& path) {
+    return findsEntry(files, path, kMaskDirectory, Files::OnOk::GiveUp);
 }
 
-// existDir and existFile leave the current listing alone, so callers may
-// test paths while walking a listing.
-bool existDir(const std::string& path) { return findsEntry(path, kMaskDirectory, OnOk::GiveUp); }
+bool existFile(Files& files, const std::string& path) {
+    return findsEntry(files, path, kMaskNormal, Files::OnOk::EndProgram);
+}
 
-bool existFile(const std::string& path) { return findsEntry(path, kMaskNormal, OnOk::EndProgram); }
-
-bool writeFileAtomically(const std::string& path, const std::string& bytes) {
-    return runFileOperation(path, [&] { return replaceFile(path, bytes); });
+bool writeFileAtomically(Files& files, const std::string& path, const std::string& bytes) {
+    return files.run(path, [&] { return replaceFile(path, bytes); });
 }
 
 }  // namespace quendril

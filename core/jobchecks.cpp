@@ -6,8 +6,7 @@
 #include "tvktable.h"
 #include "appendjob.h"
 #include "commint.h"
-#include "declar.h"
-#include "hostpcIni.h"
+#include "runlog.h"
 
 namespace quendril {
 
@@ -20,41 +19,42 @@ bool sameDirectory(const fs::path& a, const fs::path& b) {
     return fs::equivalent(a.empty() ? "." : a, b.empty() ? "." : b, ec);
 }
 
-// The folder the program was started in: where hostpc.ini and TEMP live.
-fs::path workingFolder() {
-    std::error_code ec;
-    return tempDir.empty() ? fs::current_path(ec) : fs::path(tempDir).parent_path();
-}
 
 }  // namespace
 
-ProtectedNames::ProtectedNames(const std::string& dir) {
-    const fs::path work = workingFolder();
+ProtectedNames::ProtectedNames(const std::string& dir, const std::string& tempDir, const Settings& settings) {
+    // The working folder holds hostpc.ini and TEMP.
+    const fs::path work = fs::path(tempDir).parent_path();
     workingFolder_ = sameDirectory(dir, work);
-    tempFolder_ = !tempDir.empty() && sameDirectory(dir, tempDir);
-    fs::path idFile = EnvSettings.htIdFile;
+    tempFolder_ = sameDirectory(dir, tempDir);
+    fs::path idFile = settings.htIdFile;
     if (idFile.is_relative()) idFile = work / idFile;
-    if (!EnvSettings.htIdFile.empty() && sameDirectory(dir, idFile.parent_path())) {
+    if (!settings.htIdFile.empty() && sameDirectory(dir, idFile.parent_path())) {
         idFileName_ = upperName(idFile.filename().string());
     }
 }
 
 bool ProtectedNames::covers(const std::string& name) const {
     const std::string upper = upperName(name);
-    if (workingFolder_ && (name.starts_with('.') || upper == upperName(kIniFileName) || upper == "TEMP")) return true;
+    static const std::string kLog = upperName(kRunLogName);
+    if (workingFolder_ && (name.starts_with('.') || upper == upperName(kIniFileName) || upper == "TEMP" ||
+                           upper == kLog || upper == kLog + ".1")) {
+        return true;
+    }
     if (!idFileName_.empty() && upper == idFileName_) return true;
     return tempFolder_ && isJobDirName(name);
 }
 
-JobChecks::JobChecks(const std::string& sendDir) : dir_(sendDir), protected_(sendDir) {
-    tvk().setcheck(&JobChecks::answer, this);
+JobChecks::JobChecks(const TvkTable& tvk, const ProtectedNames& own) : tvk_(tvk), protected_(own) {
+    tvk_.setcheck(&JobChecks::answer, this);
 }
 
-JobChecks::JobChecks(const std::string& destDir, AppendJob* job) : dir_(destDir), protected_(destDir), job_(job) {
-    tvk().setcheck(&JobChecks::answer, this);
+JobChecks::JobChecks(const TvkTable& tvk, const ProtectedNames& own, const std::string& destDir, AppendJob* job)
+    : tvk_(tvk), dir_(destDir), protected_(own), job_(job) {
+    tvk_.setcheck(&JobChecks::answer, this);
 }
 
-JobChecks::~JobChecks() { tvk().setcheck(nullptr, nullptr); }
+JobChecks::~JobChecks() { tvk_.setcheck(nullptr, nullptr); }
 
 int JobChecks::answer(void* user, int32_t what, const char* name) {
     return static_cast<JobChecks*>(user)->allows(what, name ? name : "") ? 1 : 0;

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "settings.h"
+#include "tvktable.h"
+
 namespace quendril {
 
 class AppendJob;
@@ -12,10 +15,11 @@ class AppendJob;
 // The program's own files as seen from one directory.
 class ProtectedNames {
 public:
-    explicit ProtectedNames(const std::string& dir);
+    // tempDir is the run's temporary directory, inside the working folder.
+    ProtectedNames(const std::string& dir, const std::string& tempDir, const Settings& settings);
     // True when a file called name there is one of the program's own (letter
-    // case ignored): hostpc.ini, TEMP and any name beginning with '.' in the
-    // working folder, the terminal ID file where it lives, and a job
+    // case ignored): hostpc.ini, TEMP, the run log and its old copy, and any
+    // name beginning with '.' in the working folder, the terminal ID file where it lives, and a job
     // directory or its companion in TEMP.
     bool covers(const std::string& name) const;
 
@@ -29,11 +33,11 @@ private:
 class JobChecks {
 public:
     // A send from dir: the program's own files stay out.
-    explicit JobChecks(const std::string& sendDir);
+    JobChecks(const TvkTable& tvk, const ProtectedNames& own);
     // A receive whose files belong in destDir. In append mode job receives
     // them first; no name is stored whose namesake in destDir could not be
     // appended to, and the terminal is told only once job's commit is on disk.
-    JobChecks(const std::string& destDir, AppendJob* job);
+    JobChecks(const TvkTable& tvk, const ProtectedNames& own, const std::string& destDir, AppendJob* job);
     ~JobChecks();
     JobChecks(const JobChecks&) = delete;
     JobChecks& operator=(const JobChecks&) = delete;
@@ -42,6 +46,7 @@ private:
     static int answer(void* user, int32_t what, const char* name);
     bool allows(int32_t what, const std::string& name);
 
+    const TvkTable& tvk_;
     std::string dir_;
     ProtectedNames protected_;
     AppendJob* job_ = nullptr;

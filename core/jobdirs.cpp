@@ -3,7 +3,6 @@
 #include <system_error>
 
 #include "commint.h"
-#include "declar.h"
 #include "filehelpers.h"
 
 namespace quendril {
@@ -60,20 +59,15 @@ std::string upperName(std::string name) {
     return name;
 }
 
-std::vector<std::string> listFiles(const std::string& dir) {
-    std::vector<std::string> names;
-    for (std::string name = dirFirst(dir + "*.*", kMaskNormal); !name.empty(); name = dirNext()) {
-        names.push_back(name);
-    }
-    return names;
+std::vector<std::string> listFiles(Files& files, const std::string& dir) {
+    return listEntries(files, dir + "*.*", kMaskNormal);
 }
 
-JobDir makeJobDir(const std::string& prefix) {
-    // Before start-up has set tempDir, the same place relative to the current directory.
-    std::string base = tempDir.empty() ? std::string("TEMP") : tempDir;
+JobDir makeJobDir(Files& files, const std::string& tempDir, const std::string& prefix) {
+    std::string base = tempDir;
     appendSeparator(base);
     JobDir made;
-    if (!runFileOperation(base, [&] { return createNumberedDir(base, prefix, made); })) return {};
+    if (!files.run(base, [&] { return createNumberedDir(base, prefix, made); })) return {};
     return made;
 }
 

@@ -1,5 +1,5 @@
-// What the run needs from the main window: its display operations and a
-// yield to the event loop. The main window implements it; tests record it.
+// What the run shows: the display operations of the main window. The window
+// implements it (handing each call to its own thread); tests record it.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +14,8 @@ public:
     virtual ~RunView() = default;
     virtual void dispStatus(int16_t stat, int16_t kind, const std::string& htid) = 0;
     virtual void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) = 0;
-    // Replaces the wildcard ID in htid by its doubled form, as the window shows it.
-    virtual void dispErrStat(std::string& htid, int16_t errCode) = 0;
+    // The error line: htid (or a port name) and the text of errCode; nothing for 0.
+    virtual void dispErrStat(const std::string& htid, int16_t errCode) = 0;
     virtual void commInfoOn() = 0;
     virtual void commInfoOff() = 0;
     virtual void writeScale(int16_t percent) = 0;
@@ -24,12 +24,22 @@ public:
     virtual void dispPending(const PendingJob& job) = 0;
     virtual void hideErrorPanel() = 0;   // fraErrorInfo
     virtual void hideScalePanel() = 0;   // fraScale
-    // Processes pending window events (Cancel, notifications, close requests).
-    virtual void yieldEvents() = 0;
 };
 
-// Installs the view the run draws on; nullptr installs one that shows nothing.
-void setRunView(RunView* view);
-RunView& runView();
+// A view that shows nothing: for runs without a window, and a base for
+// views that record only some displays.
+class NoRunView : public RunView {
+public:
+    void dispStatus(int16_t, int16_t, const std::string&) override {}
+    void dispHTID(int16_t, const std::string&, int16_t) override {}
+    void dispErrStat(const std::string&, int16_t) override {}
+    void commInfoOn() override {}
+    void commInfoOff() override {}
+    void writeScale(int16_t) override {}
+    void setIconCaption(int16_t) override {}
+    void dispPending(const PendingJob&) override {}
+    void hideErrorPanel() override {}
+    void hideScalePanel() override {}
+};
 
 }  // namespace quendril

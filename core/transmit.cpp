@@ -1,21 +1,20 @@
 // File transmit and AP install: choose and stage the files, send them.
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
-#include "comm.h"
-#include "commint.h"
-#include "declar.h"
-#include "filehelpers.h"
-#include "host.h"
 #include "jobchecks.h"
 #include "messages.h"
+#include "run.h"
 
 namespace quendril {
 
 namespace {
 
-inline constexpr int kExitFatal = 1;
+// Small enough that a stop is seen within milliseconds.
+inline constexpr std::size_t kCopyBlock = 64 * 1024;
 
 // Whether the last four characters are ext; a shorter name never ends so.
 bool endsWith(const std::string& upper, const char (&ext)[5]) {
@@ -37,10 +36,27 @@ bool selected(const std::string& upperType, const std::string& upperFile) {
 
 bool isBlank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
-std::error_code copyOver(const std::string& from, const std::string& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-    return ec;
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+using FilePtr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Copies from over to, block by block; a stop ends it with
+// operation_canceled (the staging directory is removed whole afterwards).
+std::error_code copyOver(const std::string& from, const std::string& to, const std::atomic<bool>& stop) {
+    FilePtr in(std::fopen(from.c_str(), "rb"), &std::fclose);
+    if (!in) return lastError();
+    FilePtr out(std::fopen(to.c_str(), "wb"), &std::fclose);
+    if (!out) return lastError();
+    std::vector<char> buf(kCopyBlock);
+    for (;;) {
+        if (stop.load()) return std::make_error_code(std::errc::operation_canceled);
+        const std::size_t got = std::fread(buf.data(), 1, buf.size(), in.get());
+        if (got > 0 && std::fwrite(buf.data(), 1, got, out.get()) != got) return lastError();
+        if (got < buf.size()) break;
+    }
+    if (std::ferror(in.get())) return std::make_error_code(std::errc::io_error);
+    if (std::fflush(out.get()) != 0) return lastError();
+    return {};
 }
 
 // Names the library never sends (a leading '.') and the program's own files.
@@ -48,17 +64,10 @@ bool sendable(const ProtectedNames& own, const std::string& name) {
     return !name.starts_with('.') && !own.covers(name);
 }
 
-// A missing source directory ends the program, as a damaged setting would.
-[[noreturn]] void endOnMissingDir(const std::string& dir) {
-    dispFileErr(kFileErrPathAccess, dir);
-    commClose();
-    endProgram(kExitFatal);
-}
-
 // The file's length; 0 when the user gave up a failed look-up.
-std::uintmax_t fileLength(const std::string& path) {
+std::uintmax_t fileLength(Files& files, const std::string& path) {
     std::uintmax_t size = 0;
-    runFileOperation(path, [&] {
+    files.run(path, [&] {
         std::error_code ec;
         const std::uintmax_t n = std::filesystem::file_size(path, ec);
         if (!ec) size = n;
@@ -69,16 +78,20 @@ std::uintmax_t fileLength(const std::string& path) {
 
 }  // namespace
 
-int16_t transmitFile(int16_t index) {
-    CommInfo& entry = commInfoList[static_cast<std::size_t>(index)];
-    const int16_t htIndex = findHtIndex(htIdText(entry));
-    const std::string srcDir = getJobDirectory(entry, htIndex);
-    const std::string fileType = getTransmitFileType(htIndex);
-    if (!existDir(srcDir)) endOnMissingDir(srcDir);
+int16_t transmitFile(Run& run, int16_t index) {
+    CommInfo& entry = run.records[static_cast<std::size_t>(index)];
+    const int16_t htIndex = findHtIndex(run.terminals, htIdText(entry));
+    const std::string srcDir = getJobDirectory(run.settings, run.terminals, entry, htIndex);
+    const std::string fileType = getTransmitFileType(run.settings, run.terminals, htIndex);
+    // A missing source directory ends the program, as a damaged setting would.
+    if (!existDir(run.files, srcDir)) {
+        if (!run.files.ending()) run.files.report({FailureKind::File, kFileErrPathAccess, srcDir, "", FailureArea::Files});
+        return kOutcomeFailed;
+    }
 
-    SendSource source = stageTransmitFiles(entry, srcDir, fileType);
-    if (source.dir.empty()) return kOutcomeFailed;
-    const TransmitTotals totals = countTransmitFiles(entry, source.dir);
+    SendSource source = stageTransmitFiles(run, entry, srcDir, fileType);
+    if (source.dir.empty()) return run.stopping() ? kOutcomeStop : kOutcomeFailed;
+    const TransmitTotals totals = countTransmitFiles(run, entry, source.dir);
     entry.fileCount = totals.count;
     entry.totalSize = totals.total;
     std::string pattern = source.dir;
@@ -86,41 +99,47 @@ int16_t transmitFile(int16_t index) {
     std::vector<char> buf = textBuffer(pattern + "*.*");
     int16_t r = 0;
     {
-        JobChecks checks(source.dir);
-        r = tvk().filesend(buf.data(), &entry);
+        JobChecks checks(run.tvk, ProtectedNames(source.dir, run.tempDir, run.settings));
+        r = run.tvk.filesend(buf.data(), &entry);
     }
     removeStagedFiles(source);
 
-    if (r == TVK_ESTOPPED || stopRequested) return kOutcomeStop;
+    if (r == TVK_ESTOPPED || run.stopping()) return kOutcomeStop;
     if (r < 0) return kOutcomeFailed;
-    if (entry.transType == TVK_TYPE_APPL && repollAfterInstall(index) == kOutcomeStop) return kOutcomeStop;
+    if (entry.transType == TVK_TYPE_APPL && repollAfterInstall(run, index) == kOutcomeStop) return kOutcomeStop;
     return kOutcomeDone;
 }
 
-std::string getTransmitFileType(int16_t htIndex) {
-    if (htIndex >= 0 && htIndex < htIdEntries()) {
-        const std::string& own = HtIdTable[static_cast<std::size_t>(htIndex)].fileKind;
+std::string getTransmitFileType(const Settings& settings, const TerminalTable& terminals, int16_t htIndex) {
+    if (htIndex >= 0 && static_cast<std::size_t>(htIndex) < terminals.size()) {
+        const std::string& own = terminals[static_cast<std::size_t>(htIndex)].fileKind;
         if (!isBlank(own)) return own;
     }
-    return EnvSettings.fileKind;
+    return settings.fileKind;
 }
 
-SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, const std::string& fileType) {
+SendSource stageTransmitFiles(Run& run, const CommInfo& info, const std::string& srcDir, const std::string& fileType) {
     const std::string type = upperName(fileType);
     if (sendsWholeDir(info, type)) return {srcDir, {}};
     // A fresh directory per job: nothing else lying in tempDir is ever sent,
     // and a source that is tempDir itself is never copied onto itself.
-    SendSource source{{}, makeJobDir("SEND")};
+    SendSource source{{}, makeJobDir(run.files, run.tempDir, "SEND")};
     if (source.staging.path.empty()) return source;
     std::string from = srcDir;
     appendSeparator(from);
     std::string to = source.staging.path;
     appendSeparator(to);
-    const ProtectedNames own(srcDir);
-    for (const std::string& name : listFiles(from)) {
+    const ProtectedNames own(srcDir, run.tempDir, run.settings);
+    for (const std::string& name : listFiles(run.files, from)) {
         const std::string upper = upperName(name);
         if (!selected(type, upper) || !sendable(own, name)) continue;
-        if (!runFileOperation(from + name, [&] { return copyOver(from + name, to + upper); })) {
+        bool stopped = false;
+        const bool copied = run.files.run(from + name, [&] {
+            const std::error_code ec = copyOver(from + name, to + upper, run.stop);
+            stopped = ec == std::errc::operation_canceled;
+            return stopped ? std::error_code{} : ec;
+        });
+        if (!copied || stopped) {
             removeStagedFiles(source);
             return source;
         }
@@ -129,15 +148,15 @@ SendSource stageTransmitFiles(const CommInfo& info, const std::string& srcDir, c
     return source;
 }
 
-TransmitTotals countTransmitFiles(const CommInfo& info, const std::string& dir) {
+TransmitTotals countTransmitFiles(Run& run, const CommInfo& info, const std::string& dir) {
     std::string from = dir;
     appendSeparator(from);
-    const ProtectedNames own(dir);
+    const ProtectedNames own(dir, run.tempDir, run.settings);
     TransmitTotals totals;
-    for (const std::string& name : listFiles(from)) {
+    for (const std::string& name : listFiles(run.files, from)) {
         if (!sendable(own, name) || (info.transType == TVK_TYPE_APPL && isMapName(name))) continue;
         totals.count = countOneMore(totals.count);
-        totals.total = addBytesSaturated(totals.total, fileLength(from + name));
+        totals.total = addBytesSaturated(totals.total, fileLength(run.files, from + name));
     }
     return totals;
 }

@@ -1,6 +1,6 @@
 // Declarations of the terminal-link library as the program calls it.
-// Every call goes through the table returned by tvk(), which points at the
-// linked library; tests replace the table with a scripted fake.
+// Every call goes through a table: the program's points at the linked
+// library; tests pass a scripted fake.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +36,5 @@ struct TvkTable {
 
 // The linked library's functions.
 const TvkTable& tvkLibrary();
-// The table in use; starts as tvkLibrary().
-TvkTable& tvk();
 
 }  // namespace quendril

@@ -1,13 +1,12 @@
-// The settings file reader on any hostpc.ini. It either ends the program
-// (through the host, which throws here) or leaves settings the rest of the
-// program can use as they are; it never changes the file it read, and what
-// it loaded is written back and read again unchanged.
+// The settings file reader on any hostpc.ini. It either refuses the file,
+// saying why as a settings failure, or loads settings the rest of the program
+// can use as they are; it never changes the file it read, and what it loaded
+// is written back and read again unchanged.
 #include "bytesfile.h"
 #include "check.h"
-#include "declar.h"
-#include "hostpcIni.h"
+#include "settings.h"
 #include "tempdir.h"
-#include "testhost.h"
+#include "testprompt.h"
 
 using fuzzline::require;
 using namespace quendril;
@@ -20,25 +19,17 @@ bool inRange(const std::string& text, int low, int high) {
     return v >= low && v <= high;
 }
 
-bool loaded() {
-    try {
-        readIni();
-        return true;
-    } catch (const test::ProgramEnded&) {
-        return false;
-    }
+// A fresh failure state for each read, as every run has.
+bool load(Settings& settings) {
+    test::TestPrompt prompt;
+    Files files(prompt);
+    const bool ok = readSettings(files, settings);
+    require(ok != files.ending().has_value(), "a refused file gave no reason, or a loaded one ended the program");
+    require(ok || files.ending()->area == FailureArea::Settings, "a refused file is no settings failure");
+    return ok;
 }
 
-bool sameSettings(const EnvSettingsRecord& a, const EnvSettingsRecord& b) {
-    return a.fileTag == b.fileTag && a.ioBoxCount == b.ioBoxCount && a.comPort == b.comPort &&
-           a.baudCode == b.baudCode && a.dataLength == b.dataLength && a.parityCode == b.parityCode &&
-           a.stopBits == b.stopBits && a.lineParamA == b.lineParamA && a.lineParamB == b.lineParamB &&
-           a.lineParamC == b.lineParamC && a.apDir == b.apDir && a.recvDir == b.recvDir && a.sendDir == b.sendDir &&
-           a.fileKind == b.fileKind && a.htIdFile == b.htIdFile && a.appendWord == b.appendWord &&
-           a.appendMode == b.appendMode;
-}
-
-void checkUsable(const EnvSettingsRecord& s) {
+void checkUsable(const Settings& s) {
     require(s.fileTag == kIniFileTag, "loaded with a wrong tag");
     require(inRange(s.ioBoxCount, 1, 16) && inRange(s.comPort, 0, 1) && inRange(s.baudCode, 0, 7) &&
                 inRange(s.dataLength, 7, 8) && inRange(s.parityCode, 0, 2) && inRange(s.stopBits, 1, 2) &&
@@ -57,18 +48,20 @@ void checkUsable(const EnvSettingsRecord& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     test::ScopedWorkDir dir;
-    test::TestHost host;
     fuzzline::writeBytes(kIniFileName, bytes);
-    EnvSettings = {};
-    const bool ok = loaded();
+    Settings first;
+    const bool ok = load(first);
     require(fuzzline::readBytes(kIniFileName) == bytes, "reading changed the settings file");
-    if (ok) {
-        checkUsable(EnvSettings);
-        const EnvSettingsRecord first = EnvSettings;
-        require(writeIni(), "the loaded settings cannot be stored");
-        EnvSettings = {};
-        require(loaded(), "stored settings do not load again");
-        require(sameSettings(first, EnvSettings), "settings changed on their way through the file");
+    if (!ok) {
+        require(first == Settings{}, "a refused file changed the settings");
+        return 0;
     }
+    checkUsable(first);
+    test::TestPrompt prompt;
+    Files files(prompt);
+    require(writeSettings(files, first), "the loaded settings cannot be stored");
+    Settings again;
+    require(load(again), "stored settings do not load again");
+    require(again == first, "settings changed on their way through the file");
     return 0;
 }

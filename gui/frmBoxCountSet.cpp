@@ -4,9 +4,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "declar.h"
 #include "dialogwindow.h"
-#include "hostpcIni.h"
+#include "settings.h"
 #include "uilayout.h"
 
 namespace quendril {
@@ -18,7 +17,7 @@ constexpr int kMinBoxes = 1;
 constexpr int kMaxBoxes = 16;
 }  // namespace
 
-frmBoxCountSet::frmBoxCountSet(QWidget* mainWindow) : SettingsDialog(mainWindow) {
+frmBoxCountSet::frmBoxCountSet(QWidget* mainWindow, Prompt& prompt) : SettingsDialog(mainWindow, prompt) {
     buildUi();
 }
 
@@ -41,7 +40,7 @@ void frmBoxCountSet::formLoad() {
 }
 
 void frmBoxCountSet::formActivate() {
-    const QString count = QString::number(numericValue(EnvSettings.ioBoxCount));
+    const QString count = QString::number(numericValue(settings().ioBoxCount));
     txtBoxNum->setText(count);
     lblNowBoxNum->setText(count);
     lblNowBoxNum->resize(lblNowBoxNum->sizeHint().width(), lblNowBoxNum->height());
@@ -76,8 +75,9 @@ void frmBoxCountSet::storeBoxNum() {
         txtBoxNum->clear();
         return;
     }
-    EnvSettings.ioBoxCount = ui::twoDigits(n);
-    if (writeIni()) accept();
+    Settings next = settings();
+    next.ioBoxCount = ui::twoDigits(n);
+    store(next);
 }
 
 }  // namespace quendril

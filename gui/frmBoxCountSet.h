@@ -15,7 +15,7 @@ namespace quendril {
 class frmBoxCountSet : public SettingsDialog {
     Q_OBJECT
 public:
-    explicit frmBoxCountSet(QWidget* mainWindow);
+    frmBoxCountSet(QWidget* mainWindow, Prompt& prompt);
 
     std::array<QLabel*, 2> lblBoxCount{};
     QLabel* lblNowBoxNum = nullptr;

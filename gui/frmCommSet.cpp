@@ -6,9 +6,8 @@
 #include <QPushButton>
 
 #include "catalogue.h"
-#include "declar.h"
 #include "dialogwindow.h"
-#include "hostpcIni.h"
+#include "settings.h"
 
 namespace quendril {
 
@@ -18,10 +17,10 @@ constexpr int kFirstEntryId = 440;
 constexpr const char* kListEnd = "end";
 
 // The field each list edits, in list order.
-std::string& listField(int list) {
-    std::string* fields[frmCommSet::kListCount] = {&EnvSettings.baudCode, &EnvSettings.parityCode,
-                                                   &EnvSettings.dataLength, &EnvSettings.stopBits,
-                                                   &EnvSettings.comPort};
+std::string& listField(Settings& settings, int list) {
+    std::string* fields[frmCommSet::kListCount] = {&settings.baudCode, &settings.parityCode,
+                                                   &settings.dataLength, &settings.stopBits,
+                                                   &settings.comPort};
     return *fields[list];
 }
 
@@ -44,7 +43,7 @@ std::string indexToField(int list, int index) {
 
 }  // namespace
 
-frmCommSet::frmCommSet(QWidget* mainWindow) : SettingsDialog(mainWindow) {
+frmCommSet::frmCommSet(QWidget* mainWindow, Prompt& prompt) : SettingsDialog(mainWindow, prompt) {
     buildUi();
 }
 
@@ -80,20 +79,22 @@ void frmCommSet::fillLists() {
 }
 
 void frmCommSet::formActivate() {
+    Settings current = settings();
     for (int i = 0; i < kListCount; ++i) {
-        const int index = fieldToIndex(i, listField(i));
+        const int index = fieldToIndex(i, listField(current, i));
         dblCommPrm[i]->setCurrentIndex(index < dblCommPrm[i]->count() ? index : -1);
     }
     dblCommPrm[kSpeed]->setFocus();
 }
 
 void frmCommSet::cmdTransmitSetOK_Click() {
+    Settings next = settings();
     for (int i = 0; i < kListCount; ++i) {
         const int index = dblCommPrm[i]->currentIndex();
         // A list without a selection (a field outside its list) keeps the field.
-        if (index >= 0) listField(i) = indexToField(i, index);
+        if (index >= 0) listField(next, i) = indexToField(i, index);
     }
-    if (writeIni()) accept();
+    store(next);
 }
 
 }  // namespace quendril

@@ -15,7 +15,7 @@ namespace quendril {
 class frmCommSet : public SettingsDialog {
     Q_OBJECT
 public:
-    explicit frmCommSet(QWidget* mainWindow);
+    frmCommSet(QWidget* mainWindow, Prompt& prompt);
 
     enum List { kSpeed = 0, kParity, kDataLength, kStopBits, kComPort, kListCount };
     std::array<QComboBox*, kListCount> dblCommPrm{};

@@ -7,17 +7,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "declar.h"
 #include "dialogwindow.h"
 #include "filehelpers.h"
-#include "hostpcIni.h"
+#include "settings.h"
 
 namespace quendril {
 
 namespace {
 
-std::string* dirSetting(int i) {
-    std::string* dirs[3] = {&EnvSettings.apDir, &EnvSettings.recvDir, &EnvSettings.sendDir};
+std::string* dirSetting(Settings& settings, int i) {
+    std::string* dirs[3] = {&settings.apDir, &settings.recvDir, &settings.sendDir};
     return dirs[i];
 }
 
@@ -31,7 +30,7 @@ bool latin1Text(const QString& text) {
 
 }  // namespace
 
-frmFileSet::frmFileSet(QWidget* mainWindow) : SettingsDialog(mainWindow) {
+frmFileSet::frmFileSet(QWidget* mainWindow, Prompt& prompt) : SettingsDialog(mainWindow, prompt) {
     buildUi();
 }
 
@@ -49,31 +48,32 @@ void frmFileSet::formLoad() {
 }
 
 void frmFileSet::formActivate() {
+    Settings current = settings();
     for (int i = 0; i < 3; ++i) {
-        txtDir[i]->setText(QString::fromLatin1(*dirSetting(i)));
+        txtDir[i]->setText(QString::fromLatin1(*dirSetting(current, i)));
         txtDir[i]->selectAll();
     }
-    dblFileKind->setCurrentIndex(fileKindIndex(EnvSettings.fileKind));
-    chkAppend->setChecked(EnvSettings.appendMode);
+    dblFileKind->setCurrentIndex(fileKindIndex(current.fileKind));
+    chkAppend->setChecked(current.appendMode);
     txtDir[0]->setFocus();
 }
 
 void frmFileSet::cmdFileSetOK_Click() {
+    Settings next = settings();
     for (int i = 0; i < 3; ++i) {
         const QString text = txtDir[i]->text();
-        if (!latin1Text(text) || !existDir(text.toLatin1().toStdString())) {
+        Files files(prompt());
+        if (!latin1Text(text) || !existDir(files, text.toLatin1().toStdString())) {
             QApplication::beep();
             txtDir[i]->setFocus();
             return;
         }
-        *dirSetting(i) = text.toLatin1().toStdString();
+        *dirSetting(next, i) = text.toLatin1().toStdString();
     }
-    EnvSettings.appendMode = chkAppend->isChecked();
-    EnvSettings.appendWord = EnvSettings.appendMode ? kAppendWord : "";
-    EnvSettings.fileKind = fitWidth(fileKindCode(static_cast<int16_t>(dblFileKind->currentIndex())), 3);
-    // A write the user gave up leaves the old file: the dialog stays open
-    // rather than look as if the settings were stored.
-    if (writeIni()) accept();
+    next.appendMode = chkAppend->isChecked();
+    next.appendWord = next.appendMode ? kAppendWord : "";
+    next.fileKind = fitWidth(fileKindCode(static_cast<int16_t>(dblFileKind->currentIndex())), 3);
+    store(next);
 }
 
 }  // namespace quendril

@@ -17,7 +17,7 @@ namespace quendril {
 class frmFileSet : public SettingsDialog {
     Q_OBJECT
 public:
-    explicit frmFileSet(QWidget* mainWindow);
+    frmFileSet(QWidget* mainWindow, Prompt& prompt);
 
     std::array<QLineEdit*, 3> txtDir{};
     std::array<QLabel*, 4> lblFileSet{};

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,15 +17,12 @@
 
 #include "appendjob.h"
 #include "catalogue.h"
-#include "comm.h"
-#include "declar.h"
 #include "filehelpers.h"
+#include "frmBoxCountSet.h"
 #include "frmCommSet.h"
 #include "frmFileSet.h"
-#include "frmBoxCountSet.h"
 #include "frmVersion.h"
-#include "host.h"
-#include "hostpcIni.h"
+#include "messages.h"
 #include "uilayout.h"
 
 namespace quendril {
@@ -43,26 +41,44 @@ QString latin1(const std::string& s) {
 
 std::string resString(int baseId) { return loadResString(baseId + langOffset); }
 
-// CommResult of an error-status word: the first bit set, in this order, wins.
-int commResultOf(int16_t errCode) {
-    struct BitText {
-        uint16_t bit;
-        int index;
-    };
-    // No room for what the terminal announced reads as a write error; more
-    // data than it announced as a protocol error.
-    static constexpr BitText kOrder[] = {{0x0001, 1},  {0x0002, 2},  {0x0004, 3},  {0x0008, 12},
-                                         {0x0010, 4},  {0x0100, 5},  {0x0400, 6},  {0x0800, 11},
-                                         {0x1000, 7},  {0x2000, 9},  {0x4000, 6}};
-    const auto word = static_cast<uint16_t>(errCode);
-    for (const BitText& b : kOrder) {
-        if (word & b.bit) return b.index;
+// The run's displays, handed to the window's thread in the order they come.
+// A display that arrives after the window is gone is dropped.
+class QueuedRunView final : public RunView {
+public:
+    explicit QueuedRunView(frmQuendril* window) : window_(window) {}
+    void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override {
+        post([=](frmQuendril& w) { w.dispStatus(stat, kind, htid); });
     }
-    return 0;
-}
+    void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override {
+        post([=](frmQuendril& w) { w.dispHTID(winNum, htid, stat); });
+    }
+    void dispErrStat(const std::string& htid, int16_t errCode) override {
+        post([=](frmQuendril& w) { w.dispErrStat(htid, errCode); });
+    }
+    void commInfoOn() override { post([](frmQuendril& w) { w.commInfoOn(); }); }
+    void commInfoOff() override { post([](frmQuendril& w) { w.commInfoOff(); }); }
+    void writeScale(int16_t percent) override { post([=](frmQuendril& w) { w.writeScale(percent); }); }
+    void setIconCaption(int16_t captionNum) override { post([=](frmQuendril& w) { w.setIconCaption(captionNum); }); }
+    void dispPending(const PendingJob& job) override { post([=](frmQuendril& w) { w.dispPending(job); }); }
+    void hideErrorPanel() override { post([](frmQuendril& w) { w.hideErrorPanel(); }); }
+    void hideScalePanel() override { post([](frmQuendril& w) { w.hideScalePanel(); }); }
 
-void pumpCallback(void* user) {
-    static_cast<frmQuendril*>(user)->yieldEvents();
+private:
+    template <class F>
+    void post(F f) {
+        QPointer<frmQuendril> w = window_;
+        QMetaObject::invokeMethod(
+            window_, [w, f] {
+                if (w) f(*w);
+            },
+            Qt::QueuedConnection);
+    }
+    frmQuendril* window_;
+};
+
+// The exit status a run's end gives the program.
+int statusOf(RunEnd end, const Files& files) {
+    return files.ending() ? exitStatusOf(*files.ending()) : static_cast<int>(end);
 }
 
 }  // namespace
@@ -85,7 +101,7 @@ std::string literalCaption(const std::string& text) {
     return caption;
 }
 
-frmQuendril::frmQuendril() : wndNotify_(this) {
+frmQuendril::frmQuendril(const TvkTable& line, Prompt* boxes) : tvk_(line), wndNotify_(this, line), boxes_(boxes) {
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -93,12 +109,14 @@ frmQuendril::frmQuendril() : wndNotify_(this) {
     buildMainWindowUi(*this, ui_);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
     connectHandlers();
-    setRunView(this);
+    windowPrompt_.setMainWindow(this);
 }
 
 frmQuendril::~frmQuendril() {
-    tvk().setpump(nullptr, nullptr);
-    setRunView(nullptr);
+    // A window closed in the middle of a run (only a test does that) still
+    // stops the run and waits for its thread.
+    if (run_) requestStop(*run_);
+    if (worker_.joinable()) worker_.join();
 }
 
 void frmQuendril::connectHandlers() {
@@ -114,37 +132,45 @@ void frmQuendril::connectHandlers() {
     connect(esc, &QShortcut::activated, this, [this] {
         if (!ui_.cmdTransmitCancel->isHidden()) ui_.cmdTransmitCancel->click();
     });
-    connect(&wndNotify_, &WndNotify::message, this,
-            [this](int32_t msg, int32_t wParam) { wndNotify_Message(msg, wParam); });
+    connect(&wndNotify_, &WndNotify::message, this, [this](int32_t msg, int32_t wParam, const QByteArray& name) {
+        wndNotify_Message(msg, wParam, name.toStdString());
+    });
 }
 
-void frmQuendril::Form_Load(const std::string& commandLine) {
+void frmQuendril::wndNotify_Message(int32_t msg, int32_t wParam, const std::string& fileName) {
+    if (msg == notifyMsg) writeScale(static_cast<int16_t>(wParam));
+    ui_.lblFileName->setCaption(literalCaption(fileName));
+}
+
+Prompt& frmQuendril::prompt() {
+    if (autoMode_) return stderrPrompt_;
+    return boxes_ ? *boxes_ : windowPrompt_;
+}
+
+bool frmQuendril::Form_Load(const std::string& commandLine) {
     hide();
+    autoMode_ = isAutoCommand(commandLine);
     loadingRes();
     InitTable();
     dispHTID(0, "", 0);
     setIconCaption(0);
     initScale();
-    readIni();
-    readIdInf();
-    if (tempDir.empty()) {
-        tempDir = std::filesystem::current_path().string() +
-                  std::filesystem::path::preferred_separator + "TEMP";
-        makeDir(tempDir);
+    Files files(prompt());
+    tempDir_ = std::filesystem::current_path().string() + std::filesystem::path::preferred_separator + "TEMP";
+    if (readSettings(files, settings_) && readIdFile(files, settings_, terminals_)) makeDir(files, tempDir_);
+    if (files.ending()) {
+        exitStatus_ = exitStatusOf(*files.ending());
+        return false;
     }
-    autoMode_ = isAutoCommand(commandLine);
-    for (const PendingJob& job : resumePendingAppends(tempDir)) dispPending(job);
+    for (const PendingJob& job : resumePendingAppends(tempDir_)) dispPending(job);
     centreOnScreen();
     show();
     const auto hwnd = static_cast<int32_t>(winId());
     wndNotify_.bind(hwnd);
     wndNotify_.setMessage(notifyMsg);
-    tvk().setpump(&pumpCallback, this);
-    tvk().sethwnd(hwnd, notifyMsg);
-    if (autoMode_) {
-        mnuTransmit_Click();
-        mnuExit_Click();
-    }
+    tvk_.sethwnd(hwnd, notifyMsg);
+    if (autoMode_) mnuTransmit_Click();
+    return true;
 }
 
 void frmQuendril::loadingRes() {
@@ -170,8 +196,15 @@ void frmQuendril::centreOnScreen() {
 
 template <class Dialog>
 void frmQuendril::showSettingsDialog(QPointer<Dialog>& dlg) {
-    if (!dlg) dlg = new Dialog(this);
+    if (!dlg) dlg = new Dialog(this, prompt());
+    dlg->edit(settings_);
     dlg->exec();
+    if (!dlg) return;
+    if (dlg->ending()) {
+        endProgram(exitStatusOf(*dlg->ending()));
+        return;
+    }
+    settings_ = dlg->settings();
 }
 
 void frmQuendril::mnuBoxCountSet_Click() { showSettingsDialog(boxCountSet_); }
@@ -202,6 +235,7 @@ void frmQuendril::setMenusEnabled(bool on) {
 }
 
 void frmQuendril::mnuTransmit_Click() {
+    if (run_) return;
     setMenusEnabled(false);
     ui_.lblErrorInfo->setCaption("");
     ui_.lblFileName->setCaption("");
@@ -212,9 +246,31 @@ void frmQuendril::mnuTransmit_Click() {
     if (ui_.mnuMinimum->isChecked()) showMinimized();
     ui_.fraStatus->show();
     ui_.cmdTransmitCancel->show();
-    stopRequested = false;
-    const RunEnd end = commExecute();
-    exitStatus_ = static_cast<int>(end);
+    startRun();
+}
+
+void frmQuendril::startRun() {
+    runView_ = std::make_unique<QueuedRunView>(this);
+    run_ = std::make_unique<Run>(tvk_, *runView_, prompt(), tempDir_);
+    run_->terminals = terminals_;
+    Run* run = run_.get();
+    worker_ = std::thread([this, run] {
+        const RunEnd end = execute(*run);
+        QMetaObject::invokeMethod(this, [this, end] { runFinished(end); }, Qt::QueuedConnection);
+    });
+}
+
+void frmQuendril::runFinished(RunEnd end) {
+    worker_.join();
+    exitStatus_ = statusOf(end, run_->files);
+    const bool ending = run_->files.ending().has_value();
+    settings_ = run_->settings;
+    if (autoMode_) std::cout << runTable(run_->jobs) << std::flush;
+    // Until the next Execute, the idle window tells what the run did.
+    const std::string last = lastRunLine(run_->jobs, std::chrono::system_clock::now());
+    statusBar()->showMessage(QString::fromLatin1(last.data(), static_cast<qsizetype>(last.size())));
+    run_.reset();
+    runView_.reset();
     setIconCaption(0);
     commInfoOff();
     // A lost line ended the run: its error line stays in view.
@@ -222,19 +278,39 @@ void frmQuendril::mnuTransmit_Click() {
     ui_.fraStatus->hide();
     ui_.cmdTransmitCancel->hide();
     setMenusEnabled(true);
+    emit runEnded(static_cast<int>(end));
+    if (endAfterRun_ >= 0) {
+        endProgram(endAfterRun_);
+    } else if (ending || end == RunEnd::SettingsFailed || autoMode_) {
+        endProgram(exitStatus_);
+    }
 }
 
 void frmQuendril::cmdTransmitCancel_Click() {
-    tvk().stopreq();
-    stopRequested = true;
+    if (run_) requestStop(*run_);
+}
+
+void frmQuendril::stopAndEnd(int exitStatus) {
+    if (!run_) {
+        endProgram(exitStatus);
+        return;
+    }
+    endAfterRun_ = exitStatus;
+    requestStop(*run_);
+}
+
+void frmQuendril::endProgram(int status) {
+    exitStatus_ = status;
+    Form_Unload();
+    hide();
+    emit programEnded(status);
 }
 
 void frmQuendril::Form_QueryUnload(bool& cancel) {
-    // A disabled Execute item is the sign of a run in progress.
-    if (ui_.mnuTransmit->isEnabled()) return;
+    if (!run_) return;
+    // The window goes once the run has stopped and released the line.
     cancel = true;
-    cmdTransmitCancel_Click();
-    endProgram(0);
+    stopAndEnd(0);
 }
 
 void frmQuendril::Form_Unload() {
@@ -259,13 +335,7 @@ void frmQuendril::closeEvent(QCloseEvent* e) {
     e->accept();
 }
 
-void frmQuendril::wndNotify_Message(int32_t msg, int32_t wParam) {
-    if (msg == notifyMsg) writeScale(static_cast<int16_t>(wParam));
-    char name[TVK_FNAME_LEN];
-    std::memset(name, 0, sizeof name);
-    tvk().getcomfname(name);
-    ui_.lblFileName->setCaption(literalCaption(std::string(name, strnlen(name, sizeof name))));
-}
+
 
 void frmQuendril::InitTable() {
     statusNames_ = {resString(130), resString(131)};
@@ -298,11 +368,9 @@ void frmQuendril::dispHTID(int16_t winNum, const std::string& htid, int16_t stat
     cell->setCaption(literalCaption(htid));
 }
 
-void frmQuendril::dispErrStat(std::string& htid, int16_t errCode) {
+void frmQuendril::dispErrStat(const std::string& htid, int16_t errCode) {
     if (errCode == 0) return;
-    const std::string caption = literalCaption(htid);
-    if (htid == kWildcardId) htid = caption;
-    showErrorLine(caption + ":" + resString(800 + commResultOf(errCode)));
+    showErrorLine(literalCaption(htid) + ":" + statusText(errCode));
 }
 
 void frmQuendril::dispPending(const PendingJob& job) {
@@ -330,8 +398,6 @@ void frmQuendril::commInfoOff() {
 
 void frmQuendril::hideErrorPanel() { ui_.fraErrorInfo->hide(); }
 void frmQuendril::hideScalePanel() { ui_.fraScale->hide(); }
-
-void frmQuendril::yieldEvents() { QCoreApplication::processEvents(); }
 
 void frmQuendril::initScale() {
     scaleUnits_ = 0;

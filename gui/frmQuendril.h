@@ -7,10 +7,13 @@
 #include <QPointer>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 
 #include "mainwindowui.h"
-#include "runview.h"
+#include "run.h"
+#include "windowprompt.h"
 #include "wndnotify.h"
 
 namespace quendril {
@@ -29,12 +32,16 @@ std::string literalCaption(const std::string& text);
 class frmQuendril : public QMainWindow, public RunView {
     Q_OBJECT
 public:
-    frmQuendril();
+    // line: the terminal-link library; boxes: where failures show (the
+    // window's own boxes when null). Tests pass a fake and a recorder.
+    explicit frmQuendril(const TvkTable& line = tvkLibrary(), Prompt* boxes = nullptr);
     ~frmQuendril() override;
 
     // Start-up after creation; commandLine is the whole argument text. In
-    // "AUTO" mode it returns after the run, with every window unloaded.
-    void Form_Load(const std::string& commandLine);
+    // "AUTO" mode the run starts at once and the program ends when it is
+    // over. False when a failure ended the program before the window showed
+    // (exitStatus() says how).
+    bool Form_Load(const std::string& commandLine);
 
     // Menu handlers
     void mnuBoxCountSet_Click();
@@ -47,17 +54,21 @@ public:
     void cmdTransmitCancel_Click();
 
     // A close request; cancel is set when the window is to stay. During a run
-    // it stops the library and ends the program instead of returning.
+    // it asks the run to stop, and the program ends once the run has.
     void Form_QueryUnload(bool& cancel);
+    // A stop from outside (SIGINT, SIGTERM): the run, if any, stops and the
+    // program then ends with exitStatus.
+    void stopAndEnd(int exitStatus);
     void Form_Unload();
-    void wndNotify_Message(int32_t msg, int32_t wParam);
+    // A progress message of the library with the name of the file in hand.
+    void wndNotify_Message(int32_t msg, int32_t wParam, const std::string& fileName);
 
     // Display operations of the run
     void InitTable();
     void initScale();
     void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override;
     void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override;
-    void dispErrStat(std::string& htid, int16_t errCode) override;
+    void dispErrStat(const std::string& htid, int16_t errCode) override;
     void commInfoOn() override;
     void commInfoOff() override;
     void writeScale(int16_t percent) override;
@@ -65,17 +76,25 @@ public:
     void dispPending(const PendingJob& job) override;
     void hideErrorPanel() override;
     void hideScalePanel() override;
-    void yieldEvents() override;
 
     const MainWindowUi& ui() const { return ui_; }
-    // How the last run ended, as the exit status of "AUTO".
+    // How the last run ended, as the exit status of "AUTO"; how the program
+    // ended once it did.
     int exitStatus() const { return exitStatus_; }
+    bool running() const { return run_ != nullptr; }
+    const Settings& settings() const { return settings_; }
     const std::string& currentIconCaption() const { return currentIconCaption_; }
     int scalePercent() const { return scaleUnits_; }
     // Dialogs currently loaded (null when not created or unloaded).
     QDialog* loadedFileSet() const;
     QDialog* loadedCommSet() const;
     QDialog* loadedBoxCountSet() const;
+
+signals:
+    // A run has ended, every display of it shown.
+    void runEnded(int end);
+    // Every window is unloaded: the program is to end with status.
+    void programEnded(int status);
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -93,9 +112,27 @@ private:
     void showErrorLine(const std::string& text);
     template <class Dialog>
     void showSettingsDialog(QPointer<Dialog>& dlg);
+    Prompt& prompt();
+    void startRun();
+    void runFinished(RunEnd end);
+    // Unloads every window; the event loop then ends with status.
+    void endProgram(int status);
 
+    const TvkTable& tvk_;
     MainWindowUi ui_;
     WndNotify wndNotify_;
+    WindowPrompt windowPrompt_;
+    Prompt* boxes_;
+    StderrPrompt stderrPrompt_;
+    Settings settings_;
+    TerminalTable terminals_;
+    std::string tempDir_;
+    // The run in progress and the thread it works on; the view hands its
+    // displays to this window's thread.
+    std::unique_ptr<RunView> runView_;
+    std::unique_ptr<Run> run_;
+    std::thread worker_;
+    int endAfterRun_ = -1;  // the exit status once the run has stopped; -1: keep going
 
     std::array<std::string, 2> statusNames_;
     std::array<std::string, 3> jobKindNames_;

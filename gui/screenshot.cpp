@@ -5,9 +5,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
-#include <cstring>
 
-#include "tvktable.h"
 #include "frmQuendril.h"
 
 namespace quendril {
@@ -21,11 +19,6 @@ bool savePicture(frmQuendril& window, const QString& dir, const char* name) {
 }
 
 // The name the sample transfer reports, in place of a live line.
-int16_t sampleFileName(char* buf) {
-    std::strcpy(buf, "DATA0003.DAT");
-    return 0;
-}
-
 // A run in progress: five terminals in the three colours, one error line.
 void showSampleRun(frmQuendril& window) {
     window.ui().fraStatus->show();
@@ -40,8 +33,7 @@ void showSampleRun(frmQuendril& window) {
     for (const auto& t : terminals) window.dispHTID(cell++, t.id, t.state);
     std::string failed = "HT0002";
     window.dispErrStat(failed, 0x0100);
-    tvk().getcomfname = &sampleFileName;
-    window.wndNotify_Message(notifyMsg, 45);
+    window.wndNotify_Message(notifyMsg, 45, "DATA0003.DAT");
 }
 
 }  // namespace

@@ -15,4 +15,17 @@ void SettingsDialog::showEvent(QShowEvent* e) {
     formActivate();
 }
 
+void SettingsDialog::store(const Settings& next) {
+    Files files(prompt_);
+    if (writeSettings(files, next)) {
+        settings_ = next;
+        accept();
+        return;
+    }
+    if (files.ending()) {
+        ending_ = files.ending();
+        reject();
+    }
+}
+
 }  // namespace quendril

@@ -7,12 +7,14 @@
 #include <QObject>
 #include <cstdint>
 
+#include "tvktable.h"
+
 namespace quendril {
 
 class WndNotify : public QObject {
     Q_OBJECT
 public:
-    explicit WndNotify(QObject* window);
+    WndNotify(QObject* window, const TvkTable& line);
     ~WndNotify() override;
     WndNotify(const WndNotify&) = delete;
     WndNotify& operator=(const WndNotify&) = delete;
@@ -28,9 +30,11 @@ public:
     void deliver(int32_t hwnd, int32_t msg, int32_t wParam);
 
 signals:
-    void message(int32_t msg, int32_t wParam);
+    // fileName: the file in hand when the library reported.
+    void message(int32_t msg, int32_t wParam, const QByteArray& fileName);
 
 private:
+    const TvkTable& tvk_;
     int32_t hwnd_ = 0;
     int32_t msg_ = -1;
     bool registered_ = false;

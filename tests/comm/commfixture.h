@@ -1,28 +1,26 @@
 // A scripted stand-in for the line library and a recording main window, both
 // writing into one timeline so tests can check the order of calls and displays,
-// and the fixture that gives every comm test fresh globals and directories.
+// and the fixture that gives every comm test a fresh Run and directories.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "appendjob.h"
-#include "comm.h"
-#include "declar.h"
 #include "filebytes.h"
-#include "filehelpers.h"
 #include "messages.h"
-#include "runview.h"
+#include "run.h"
 #include "tempdir.h"
-#include "testhost.h"
+#include "testprompt.h"
 
 namespace quendril::test {
 
@@ -40,6 +38,9 @@ public:
     ~FakeTvk();
     FakeTvk(const FakeTvk&) = delete;
     FakeTvk& operator=(const FakeTvk&) = delete;
+
+    // Functions that reach the fake alive at the time of the call.
+    static const TvkTable& table();
 
     int16_t openResult = 0;
     // Exhausted scripts answer: polls -11 (so no loop can run forever),
@@ -62,35 +63,21 @@ public:
     std::vector<CommInfo> sentRecords;       // as handed to tvk_filesend
     std::vector<std::string> transferTexts;  // directories and patterns
     std::vector<int32_t> disconnectModes;
-    // Each disconnect's record as it came in, and where it lives.
-    std::vector<CommInfo> disconnectSeen;
-    std::vector<const CommInfo*> disconnectRecords;
+
+    // Set by tvk_stopreq, from any thread: the running or next poll or
+    // transfer returns -11, once.
+    std::atomic<bool> stopPending{false};
 
     int calls(const std::string& name) const;
-    // Makes the running or next poll or transfer return -11, as Cancel does.
-    void requestStop() { stopPending_ = true; }
-    bool takeStop() { return std::exchange(stopPending_, false); }
 
     static FakeTvk* active;
     std::vector<std::string>& timeline;
-
-private:
-    TvkTable saved_;
-    bool stopPending_ = false;
 };
-
-// What Cancel does in the window: stop the library, then set the flag.
-void pressCancel();
 
 class RecordingView : public RunView {
 public:
-    explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) { setRunView(this); }
-    ~RecordingView() override { setRunView(nullptr); }
-    RecordingView(const RecordingView&) = delete;
-    RecordingView& operator=(const RecordingView&) = delete;
+    explicit RecordingView(std::vector<std::string>& timeline) : timeline_(timeline) {}
 
-    int yields = 0;
-    std::function<void()> onYield;
     int highestCell = -1;  // the highest cell dispHTID drew a terminal in
 
     void dispStatus(int16_t stat, int16_t kind, const std::string& htid) override {
@@ -100,7 +87,9 @@ public:
         if (!htid.empty()) highestCell = std::max<int>(highestCell, winNum);
         note("cell " + std::to_string(winNum) + " " + (htid.empty() ? "clear" : htid) + " " + std::to_string(stat));
     }
-    void dispErrStat(std::string& htid, int16_t errCode) override { note("err " + htid + " " + std::to_string(errCode)); }
+    void dispErrStat(const std::string& htid, int16_t errCode) override {
+        note("err " + htid + " " + std::to_string(errCode));
+    }
     void commInfoOn() override { note("on"); }
     void commInfoOff() override { note("off"); }
     void writeScale(int16_t percent) override { note("scale " + std::to_string(percent)); }
@@ -110,10 +99,6 @@ public:
     }
     void hideErrorPanel() override { note("hideErr"); }
     void hideScalePanel() override { note("hideScale"); }
-    void yieldEvents() override {
-        ++yields;
-        if (onYield) onYield();
-    }
 
 private:
     void note(const std::string& entry) { timeline_.push_back(entry); }
@@ -126,32 +111,25 @@ std::vector<std::string> entriesWith(const std::vector<std::string>& timeline, c
 class CommTest : public ::testing::Test {
 protected:
     ScopedWorkDir work;
-    TestHost host;
+    TestPrompt prompt;
     std::vector<std::string> timeline;
     FakeTvk fake{timeline};
     RecordingView view{timeline};
+    quendril::Run run{FakeTvk::table(), view, prompt, makeDir("TEMP")};
+    Settings& settings = run.settings;
+    const std::string& tempDir = run.tempDir;
 
     void SetUp() override {
-        EnvSettings = EnvSettingsRecord{};
-        EnvSettings.ioBoxCount = "16";
-        EnvSettings.fileKind = "ALL";
-        EnvSettings.recvDir = makeDir("recv");
-        EnvSettings.sendDir = makeDir("send");
-        EnvSettings.apDir = makeDir("ap");
-        HtIdTable = {};
-        htIdCount = 0;
-        stopRequested = false;
-        commInfoList.clear();
-        tempDir = makeDir("TEMP");
-        clearFileFaults();
-        setRepollClock(nullptr);
+        settings.ioBoxCount = "16";
+        settings.fileKind = "ALL";
+        settings.recvDir = makeDir("recv");
+        settings.sendDir = makeDir("send");
+        settings.apDir = makeDir("ap");
     }
     void TearDown() override {
         if (HasFailure()) {
-            for (const ShownBox& box : host.shown) std::cerr << "box shown: " << box.text << "\n";
+            for (const ShownBox& box : prompt.shown) std::cerr << "box shown: " << box.text << "\n";
         }
-        clearFileFaults();
-        setRepollClock(nullptr);
     }
     std::string makeDir(const std::string& name) {
         const std::filesystem::path p = work.path() / name;
@@ -165,14 +143,17 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    static std::string bytes(std::size_t n, char seed) {
-        std::string s(n, '\0');
-        for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + static_cast<char>(i % 61));
-        return s;
-    }
     void addEntry(const std::string& id, const std::string& recv = "", const std::string& send = "",
                   const std::string& kind = "   ") {
-        HtIdTable[static_cast<std::size_t>(htIdCount++)] = HtIdEntry{id, recv, send, kind};
+        run.terminals.push_back({id, recv, send, kind});
+    }
+    // A run like this test's that asks p instead: its own failure rule.
+    std::unique_ptr<quendril::Run> runAsking(Prompt& p) {
+        auto other = std::make_unique<quendril::Run>(FakeTvk::table(), view, p, tempDir);
+        other->settings = settings;
+        other->terminals = run.terminals;
+        other->records = run.records;
+        return other;
     }
     // Entries of the timeline that start with prefix.
     std::vector<std::string> seen(const std::string& prefix) const { return entriesWith(timeline, prefix); }

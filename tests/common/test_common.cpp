@@ -2,71 +2,87 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 
 #include "catalogue.h"
 #include "filebytes.h"
 #include "filehelpers.h"
-#include "host.h"
 #include "messages.h"
 #include "tempdir.h"
-#include "testhost.h"
+#include "testprompt.h"
 
 namespace quendril {
+
+// Found by argument-dependent lookup, so they live beside Failure.
+bool operator==(const Failure& a, const Failure& b) {
+    return a.kind == b.kind && a.code == b.code && a.extra == b.extra && a.reason == b.reason && a.area == b.area;
+}
+void PrintTo(const Failure& f, std::ostream* os) {
+    *os << "{kind " << static_cast<int>(f.kind) << ", code " << f.code << ", '" << f.extra << "', '" << f.reason
+        << "', area " << static_cast<int>(f.area) << '}';
+}
+
 namespace {
 
 namespace fs = std::filesystem;
-using test::ProgramEnded;
 using test::ScopedWorkDir;
 using test::readBytes;
-using test::TestHost;
+using test::TestPrompt;
 using test::writeBytes;
 using Names = std::vector<std::string>;
 
-void expectBox(const TestHost& h, const std::string& text, BoxButtons buttons) {
-    ASSERT_FALSE(h.shown.empty());
-    EXPECT_EQ(h.shown.back().text, text);
-    EXPECT_EQ(h.shown.back().buttons, buttons);
+void expectBox(const TestPrompt& p, const std::string& text, BoxButtons buttons) {
+    ASSERT_FALSE(p.shown.empty());
+    EXPECT_EQ(p.shown.back().text, text);
+    EXPECT_EQ(p.shown.back().buttons, buttons);
 }
 
-TEST(DispFileErr, ShowsTextButtonsAndReturnsAnswer) {
-    // OK boxes answer 1; numbers without a text of their own show the generic box without the extra text.
-    const std::vector<std::pair<int16_t, std::string>> okBoxes = {
-        {53, "No file name\rf"}, {52, "File nume/number error\rf"}, {54, "File mode error\rf"},
-        {55, "The file is Opened already\rf"}, {58, "A file of same name exists already\rf"},
-        {61, "Not enough free area\rf"}, {67, "Too meny files\rf"}, {70, "Protected\rf"}, {75, "Pass error\rf"},
-        {76, "No Pass\rf"}, {56, "ERROR!!!"}, {59, "ERROR!!!"}, {62, "ERROR!!!"}, {63, "ERROR!!!"},
-        {51, "ERROR!!!"}, {77, "ERROR!!!"}, {0, "ERROR!!!"}, {-5, "ERROR!!!"},
+Failure fileErr(int16_t number, const std::string& extra, const std::string& reason = "") {
+    return {FailureKind::File, number, extra, reason, FailureArea::Files};
+}
+
+TEST(MessageRule, TextButtonsAndWhetherTheProgramEnds) {
+    using K = FailureKind;
+    constexpr BoxButtons ok = BoxButtons::Ok, retry = BoxButtons::RetryCancel;
+    std::vector<std::tuple<FailureKind, int16_t, std::string, BoxButtons, bool>> cases = {
+        {K::File, 53, "No file name\rf", ok, true}, {K::File, 52, "File nume/number error\rf", ok, true},
+        {K::File, 54, "File mode error\rf", ok, true}, {K::File, 55, "The file is Opened already\rf", ok, true},
+        {K::File, 58, "A file of same name exists already\rf", ok, true}, {K::File, 61, "Not enough free area\rf", ok, true},
+        {K::File, 67, "Too meny files\rf", ok, true}, {K::File, 70, "Protected\rf", ok, true},
+        {K::File, 75, "Pass error\rf", ok, true}, {K::File, 76, "No Pass\rf", ok, true},
+        {K::File, 57, "Device I/O error\rf", retry, false}, {K::File, 68, "No device prepared\rf", retry, false},
+        {K::File, 71, "No disc\rf", retry, false},
+        {K::App, 0, "No environment setting file\rf", ok, true}, {K::App, 1, "No HTID Infomation file\rf", ok, true},
+        {K::App, 2, "Environment settingfile error\rf", ok, true}, {K::App, 3, "Open error\rf", ok, false},
+        {K::App, 4, "Unknown error\rf", ok, true}, {K::GivenUp, 0, "", ok, true},
     };
-    // Retry/Cancel boxes: Retry answers 0, Cancel 2, and closing the box counts as Cancel.
-    const std::vector<std::tuple<int16_t, int16_t, std::string, int16_t>> retryBoxes = {
-        {57, kAnswerRetry, "Device I/O error\rf", 0}, {68, kAnswerCancel, "No device prepared\rf", 2},
-        {71, kAnswerRetry, "No disc\rf", 0}, {71, kAnswerCancel, "No disc\rf", 2}, {71, kAnswerOk, "No disc\rf", 2},
-    };
-    auto check = [](int16_t number, int16_t answer, const std::string& text, BoxButtons buttons, int16_t result) {
-        SCOPED_TRACE("number " + std::to_string(number));
-        TestHost h;
-        h.answers.push_back(answer);
-        EXPECT_EQ(dispFileErr(number, "f"), result);
-        ASSERT_EQ(h.shown.size(), 1u);
-        expectBox(h, text, buttons);
-        EXPECT_EQ(fileErrMessage(number, "f"), text);
-        EXPECT_EQ(h.endCount, 0);
-    };
-    for (const auto& [number, text] : okBoxes) check(number, kAnswerOk, text, BoxButtons::Ok, 1);
-    for (const auto& [number, answer, text, result] : retryBoxes) check(number, answer, text, BoxButtons::RetryCancel, result);
+    // Numbers without a text of their own show the generic box without the extra text.
+    for (int16_t n : std::initializer_list<int16_t>{51, 56, 59, 62, 63, 74, 77, 0, -5}) {
+        cases.emplace_back(K::File, n, "ERROR!!!", ok, true);
+    }
+    for (const auto& [kind, code, text, buttons, ends] : cases) {
+        SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + " code " + std::to_string(code));
+        const MessageRule rule = messageRule({kind, code, "f", ""});
+        EXPECT_EQ(rule.text, text);
+        EXPECT_EQ(rule.buttons, buttons);
+        EXPECT_EQ(rule.endsProgram, ends);
+        if (kind == K::File) {
+            EXPECT_EQ(fileErrMessage(code, "f"), text);
+        }
+    }
     EXPECT_EQ(fileErrMessage(54, ""), "File mode error\r");
 }
 
-TEST(DispAppErr, ShowsTextCrAndExtraWithOkOnly) {
-    const std::vector<std::tuple<int16_t, std::string, std::string>> cases = {
-        {0, "", "No environment setting file\r"}, {1, "", "No HTID Infomation file\r"},
-        {2, "", "Environment settingfile error\r"}, {3, "COM1", "Open error\rCOM1"}, {4, "x", "Unknown error\rx"},
+TEST(MessageRule, ExitStatusAndStandardErrorLine) {
+    const std::vector<std::tuple<Failure, int, std::string>> cases = {
+        {{FailureKind::App, kAppErrOpen, "COM1", "Device busy", FailureArea::Line}, 3, "Open error COM1 (Device busy)"},
+        {{FailureKind::File, kFileErrNotFound, "a.txt", "", FailureArea::Files}, 4, "No file name a.txt"},
+        {{FailureKind::File, kFileErrRecordLength, "a.txt", "", FailureArea::Files}, 4, "ERROR!!!"},
+        {{FailureKind::GivenUp, 0, "hostpc.ini", "", FailureArea::Settings}, 2, "hostpc.ini"},
     };
-    for (const auto& [code, extra, text] : cases) {
-        TestHost h;
-        EXPECT_EQ(dispAppErr(code, extra), 1);
-        ASSERT_EQ(h.shown.size(), 1u);
-        expectBox(h, text, BoxButtons::Ok);
+    for (const auto& [failure, status, line] : cases) {
+        EXPECT_EQ(exitStatusOf(failure), status) << line;
+        EXPECT_EQ(failureLine(failure), line);
     }
 }
 
@@ -100,21 +116,6 @@ TEST(Catalogue, ComputedIdsAndUnknownIds) {
     for (const auto& [id, text] : cases) EXPECT_EQ(loadResString(id), text) << id;
 }
 
-TEST(ConsoleHost, AnswersCancelAndOkWithoutScreen) {
-    setHost(nullptr);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(dispFileErr(71, "/x"), kAnswerCancel);
-    EXPECT_EQ(dispFileErr(53, "/x"), kAnswerOk);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("No disc"), std::string::npos);
-    EXPECT_NE(err.find("No file name"), std::string::npos);
-}
-
-TEST(ConsoleHostDeathTest, EndProgramExitsWithCode) {
-    setHost(nullptr);
-    EXPECT_EXIT(endProgram(3), testing::ExitedWithCode(3), "");
-}
-
 TEST(AddBackslash, AppendsSeparatorOnlyWhenMissing) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"", "/"}, {"a", "a/"}, {"a/", "a/"}, {"/", "/"}, {"/x/y", "/x/y/"}, {"a\\", "a\\/"},
@@ -125,16 +126,32 @@ TEST(AddBackslash, AppendsSeparatorOnlyWhenMissing) {
     }
 }
 
-// Each test gets a fresh current directory, a scripted host and no injected faults left over.
+TEST(Files, ReportReturnsTheAnswerAndKeepsTheFirstEnding) {
+    TestPrompt prompt;
+    Files files(prompt, FailureArea::Line);
+    prompt.answers = {kAnswerRetry, kAnswerCancel, kAnswerOk};
+    const Failure io = fileErr(kFileErrDeviceIo, "COM1");
+    EXPECT_EQ(files.report(io), kAnswerRetry);
+    EXPECT_EQ(files.report(io), kAnswerCancel);
+    EXPECT_EQ(files.report(io), kAnswerCancel);  // closing the box
+    EXPECT_EQ(files.report({FailureKind::App, kAppErrOpen, "COM1", ""}), kAnswerOk);
+    EXPECT_FALSE(files.ending());
+    EXPECT_EQ(files.report(fileErr(kFileErrDiskFull, "a")), kAnswerOk);
+    EXPECT_EQ(files.report({FailureKind::GivenUp, 0, "b", ""}), kAnswerOk);
+    // A failure keeps the area its reporter gave it.
+    EXPECT_EQ(files.ending(), fileErr(kFileErrDiskFull, "a"));
+    ASSERT_EQ(prompt.failures.size(), 6u);
+}
+
+// Each test gets a fresh current directory, a scripted prompt and its own failure state.
 class FileTest : public testing::Test {
 protected:
-    void SetUp() override { clearFileFaults(); }
-    void TearDown() override { clearFileFaults(); }
     static bool exists(const std::string& path) { return fs::exists(path); }
     static std::error_code err(std::errc e) { return std::make_error_code(e); }
 
     ScopedWorkDir dir;
-    TestHost host;
+    TestPrompt prompt;
+    Files files{prompt};
 };
 
 TEST_F(FileTest, FileErrNumberMapsOperatingSystemErrors) {
@@ -147,7 +164,10 @@ TEST_F(FileTest, FileErrNumberMapsOperatingSystemErrors) {
         {E::filename_too_long, 52}, {E::device_or_resource_busy, 55}, {E::timed_out, 71},
         {E::cross_device_link, 74}, {E::not_supported, 75},
     };
-    for (const auto& [e, n] : cases) EXPECT_EQ(fileErrNumber(err(e), "x"), n) << static_cast<int>(e);
+    for (const auto& [e, n] : cases) {
+        EXPECT_EQ(fileErrNumber(err(e), "x"), n) << static_cast<int>(e);
+        EXPECT_EQ(fileFailure(err(e), "x"), fileErr(n, "x", err(e).message()));
+    }
     EXPECT_EQ(fileErrNumber({}, "x"), 0);
     // errno values reported by the system category map the same way.
     EXPECT_EQ(fileErrNumber(std::error_code(EACCES, std::system_category()), "x"), 70);
@@ -161,59 +181,146 @@ TEST_F(FileTest, FileErrNumberMapsOperatingSystemErrors) {
     for (const auto& [path, n] : notFound) EXPECT_EQ(fileErrNumber(err(E::no_such_file_or_directory), path), n);
 }
 
+// Every helper under the failure rule, on a fresh folder holding a.txt ("x"),
+// t.txt ("first\n") and the directory sub. done tells whether the operation
+// took place; extra is the text its boxes name.
+struct RuledOperation {
+    const char* name;
+    std::string extra;
+    std::function<bool(Files&)> done;
+    bool okEnds = true;
+};
+
+const std::vector<RuledOperation> kRuledOperations = {
+    {"killFile", "a.txt", [](Files& f) { killFile(f, "a.txt"); return !fs::exists("a.txt"); }},
+    {"makeDir", "new", [](Files& f) { makeDir(f, "new"); return fs::is_directory("new"); }},
+    {"openInput", "t.txt", [](Files& f) { InputFile in; return openInput(f, in, "t.txt") && in.isOpen(); }},
+    {"lineInput", "",
+     [](Files& f) {
+         InputFile in;
+         in.open("t.txt");
+         std::string line = "kept";
+         lineInput(f, in, line);
+         return line == "first";
+     }},
+    {"listEntries", "*.txt", [](Files& f) { return listEntries(f, "*.txt", kMaskNormal) == Names{"a.txt", "t.txt"}; }},
+    {"existFile", "a.txt", [](Files& f) { return existFile(f, "a.txt"); }},
+    {"existDir", "sub", [](Files& f) { return existDir(f, "sub"); }, false},
+    {"writeFileAtomically", "a.txt",
+     [](Files& f) {
+         const bool written = writeFileAtomically(f, "a.txt", "new");
+         EXPECT_EQ(readBytes("a.txt"), written ? "new" : "x");
+         return written;
+     }},
+    {"run", "p", [](Files& f) { return f.run("p", [] { return std::error_code{}; }); }},
+};
+
+TEST(FailureRule, RetryRunsAgainCancelGivesUpOkEnds) {
+    struct Scenario {
+        int16_t fault;
+        int times;
+        std::deque<BoxAnswer> answers;
+        bool done;
+        std::size_t boxes;
+        std::string text;
+        BoxButtons buttons;
+    };
+    constexpr BoxButtons retry = BoxButtons::RetryCancel;
+    const std::vector<Scenario> scenarios = {
+        {kFileErrDeviceIo, 2, {kAnswerRetry, kAnswerRetry}, true, 2, "Device I/O error\r", retry},
+        {kFileErrDeviceUnavailable, 1, {kAnswerCancel}, false, 1, "No device prepared\r", retry},
+        {kFileErrNotReady, 1, {kAnswerOk}, false, 1, "No disc\r", retry},  // closing the box cancels
+        {kFileErrPermission, 1, {}, false, 1, "Protected\r", BoxButtons::Ok},
+    };
+    for (const RuledOperation& op : kRuledOperations) {
+        for (const Scenario& s : scenarios) {
+            SCOPED_TRACE(std::string(op.name) + " fault " + std::to_string(s.fault));
+            ScopedWorkDir here;
+            writeBytes("a.txt", "x");
+            writeBytes("t.txt", "first\n");
+            fs::create_directory("sub");
+            TestPrompt prompt;
+            prompt.answers = s.answers;
+            Files files(prompt);
+            files.injectFault(s.fault, s.times);
+            EXPECT_EQ(op.done(files), s.done);
+            EXPECT_EQ(prompt.shown.size(), s.boxes);
+            expectBox(prompt, s.text + op.extra, s.buttons);
+            const bool ends = s.buttons == BoxButtons::Ok && op.okEnds;
+            EXPECT_EQ(files.ending(), ends ? std::optional(fileErr(s.fault, op.extra)) : std::nullopt);
+            // Without a fault it works again, unless the program is to end:
+            // then it gives up at once, without a box.
+            EXPECT_EQ(op.done(files), !ends);
+            EXPECT_EQ(prompt.shown.size(), s.boxes);
+        }
+    }
+}
+
+// Failures of the file system itself, each ending the program with its number.
+TEST_F(FileTest, SystemFailuresEndWithTheirNumber) {
+    using Op = std::function<void(Files&, const std::string&)>;
+    const Op makeDirOp = [](Files& f, const std::string& p) { makeDir(f, p); };
+    const Op openOp = [](Files& f, const std::string& p) { InputFile in; openInput(f, in, p); };
+    const Op writeOp = [](Files& f, const std::string& p) { writeFileAtomically(f, p, "new"); };
+    writeBytes("file", "x");
+    fs::create_directory("d.ini");
+    const std::vector<std::tuple<Op, std::string, int16_t>> cases = {
+        {makeDirOp, "file", kFileErrExists}, {makeDirOp, "missing/sub", kFileErrPathNotFound},
+        {openOp, "absent.txt", kFileErrNotFound}, {openOp, "d.ini", kFileErrPathAccess},
+        {writeOp, "d.ini", kFileErrPathAccess}, {writeOp, "nodir/f.ini", kFileErrPathNotFound},
+    };
+    for (const auto& [op, path, n] : cases) {
+        TestPrompt p;
+        Files f(p);
+        op(f, path);
+        ASSERT_TRUE(f.ending()) << path;
+        EXPECT_EQ(f.ending()->code, n) << path;
+        EXPECT_EQ(f.ending()->extra, path);
+        expectBox(p, fileErrMessage(n, path), BoxButtons::Ok);
+    }
+    // A failed write leaves the old entry and nothing beside it.
+    EXPECT_TRUE(fs::is_directory("d.ini"));
+    EXPECT_FALSE(exists("d.ini.new"));
+}
+
+TEST_F(FileTest, RunRetriesTheOperationAndKeepsTheSystemsReason) {
+    int calls = 0;
+    auto failTwice = [&] { return ++calls <= 2 ? err(std::errc::io_error) : std::error_code{}; };
+    prompt.answers = {kAnswerRetry, kAnswerRetry};
+    EXPECT_TRUE(files.run("p", failTwice));
+    EXPECT_EQ(calls, 3);
+    // An injected fault is taken before the operation runs.
+    calls = 0;
+    files.injectFault(kFileErrNotReady);
+    EXPECT_FALSE(files.run("p", [&] { ++calls; return std::error_code{}; }));
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(files.run("p", [] { return err(std::errc::permission_denied); }));
+    EXPECT_EQ(files.ending(), fileErr(kFileErrPermission, "p", err(std::errc::permission_denied).message()));
+}
+
 TEST_F(FileTest, KillFileDeletesMatchingFilesOnlyAndIgnoresMissingOnes) {
     for (const char* name : {"a.txt", "B.TXT", "c.dat", "one"}) writeBytes(name, "x");
     fs::create_directory("d.txt");
     fs::create_directory("sub");
-    killFile(dir.str() + "/*.txt");
-    killFile("one");  // deleted here, missing below
-    for (const char* name : {"one", "nodir/a.txt", "*.none", "sub"}) killFile(name);
+    killFile(files, dir.str() + "/*.txt");
+    killFile(files, "one");  // deleted here, missing below
+    for (const char* name : {"one", "nodir/a.txt", "*.none", "sub"}) killFile(files, name);
+    files.injectFault(kFileErrNotFound);  // not found is no failure
+    killFile(files, "c.dat");
     for (const char* gone : {"a.txt", "B.TXT", "one"}) EXPECT_FALSE(exists(gone)) << gone;
     for (const char* kept : {"c.dat", "d.txt", "sub"}) EXPECT_TRUE(exists(kept)) << kept;
-    EXPECT_TRUE(host.shown.empty());
+    EXPECT_TRUE(prompt.shown.empty());
+    EXPECT_FALSE(files.ending());
 }
 
-TEST_F(FileTest, KillFileFailureRule) {
-    writeBytes("a.txt", "x");
-    injectFileFault(53);  // not found is no failure
-    killFile("a.txt");
-    EXPECT_TRUE(host.shown.empty());
-    EXPECT_TRUE(exists("a.txt"));
-
-    injectFileFault(68);
-    host.answers = {kAnswerCancel};
-    killFile("a.txt");
-    EXPECT_TRUE(exists("a.txt"));
-
-    injectFileFault(70);
-    EXPECT_THROW(killFile("a.txt"), ProgramEnded);
-    expectBox(host, "Protected\ra.txt", BoxButtons::Ok);
-    EXPECT_TRUE(exists("a.txt"));
-
-    injectFileFault(57, 2);
-    host.answers = {kAnswerRetry, kAnswerRetry};
-    killFile("a.txt");
-    ASSERT_EQ(host.shown.size(), 4u);
-    expectBox(host, "Device I/O error\ra.txt", BoxButtons::RetryCancel);
-    EXPECT_FALSE(exists("a.txt"));
-    EXPECT_EQ(host.endCount, 1);
-}
-
-TEST_F(FileTest, MakeDirCreatesAcceptsExistingAndReportsFailures) {
-    makeDir("new");
-    makeDir("new");
+TEST_F(FileTest, MakeDirCreatesAndAcceptsAnExistingDirectory) {
+    makeDir(files, "new");
+    makeDir(files, "new");
     EXPECT_TRUE(fs::is_directory("new"));
-    EXPECT_TRUE(host.shown.empty());
-    writeBytes("file", "x");
-    for (const auto& [path, text] : std::vector<std::pair<std::string, std::string>>{
-             {"file", "A file of same name exists already\rfile"}, {"missing/sub", "No Pass\rmissing/sub"}}) {
-        EXPECT_THROW(makeDir(path), ProgramEnded);
-        EXPECT_EQ(host.shown.back().text, text);
-    }
-    EXPECT_EQ(host.endCount, 2);
+    EXPECT_TRUE(prompt.shown.empty());
 }
 
-TEST_F(FileTest, LineInputAcceptsEveryLineEnd) {
+TEST_F(FileTest, LineInputAcceptsEveryLineEndAndEndsPastTheEnd) {
     const std::vector<std::pair<std::string, Names>> cases = {
         {"a\r\nb\r\n", {"a", "b"}}, {"a\nb\n", {"a", "b"}}, {"a\rb\r", {"a", "b"}}, {"a\r\nb", {"a", "b"}},
         {"a\r\r\nb\n\nc", {"a", "", "b", "", "c"}},
@@ -222,137 +329,56 @@ TEST_F(FileTest, LineInputAcceptsEveryLineEnd) {
     for (const auto& [bytes, lines] : cases) {
         writeBytes("t.txt", bytes);
         InputFile f;
-        ASSERT_TRUE(openInput(f, "t.txt"));
+        ASSERT_TRUE(openInput(files, f, "t.txt"));
         Names got;
         while (!f.atEnd()) {
             got.emplace_back("old");
-            lineInput(f, got.back());
+            lineInput(files, f, got.back());
         }
         EXPECT_EQ(got, lines);
     }
     const std::string big(5 * 1024 * 1024, 'x');
     writeBytes("big.txt", big + "\r\nend");
     InputFile f;
-    ASSERT_TRUE(openInput(f, "big.txt"));
+    ASSERT_TRUE(openInput(files, f, "big.txt"));
     std::string line;
-    lineInput(f, line);
+    lineInput(files, f, line);
     EXPECT_EQ(line, big);
-    lineInput(f, line);
+    lineInput(files, f, line);
     EXPECT_EQ(line, "end");
     EXPECT_TRUE(f.atEnd());
-    EXPECT_TRUE(host.shown.empty());
-}
-
-TEST_F(FileTest, LineInputFailureRule) {
-    writeBytes("t.txt", "first\n");
-    InputFile f;
-    ASSERT_TRUE(openInput(f, "t.txt"));
-    std::string line = "kept";
-    injectFileFault(71);
-    host.answers = {kAnswerCancel};
-    lineInput(f, line);
-    EXPECT_EQ(line, "kept");
-    EXPECT_EQ(host.shown.back().text, "No disc\r");
-
-    injectFileFault(57);
-    host.answers = {kAnswerRetry};
-    lineInput(f, line);
-    EXPECT_EQ(line, "first");
-    // Reading past the end shows the generic box and ends.
-    EXPECT_THROW(lineInput(f, line), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "ERROR!!!");
-    EXPECT_EQ(line, "first");
-}
-
-TEST_F(FileTest, OpenInputFailureRule) {
-    InputFile f;
-    EXPECT_THROW(openInput(f, "absent.txt"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "No file name\rabsent.txt");
-    fs::create_directory("d");
-    EXPECT_THROW(openInput(f, "d"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "Pass error\rd");
-
-    writeBytes("ok.txt", "x");
-    injectFileFault(71);
-    host.answers = {kAnswerCancel};
-    EXPECT_FALSE(openInput(f, "ok.txt"));
-    EXPECT_FALSE(f.isOpen());
+    EXPECT_TRUE(prompt.shown.empty());
+    // Reading past the end shows the generic box, ends, and leaves the line.
+    lineInput(files, f, line);
+    EXPECT_EQ(line, "end");
+    expectBox(prompt, "ERROR!!!", BoxButtons::Ok);
+    EXPECT_EQ(files.ending(), fileErr(kFileErrPastEnd, ""));
 }
 
 TEST_F(FileTest, AtomicWriteReplacesContentKeepingPermissionsAndLinks) {
     writeBytes("f.ini", "old");
     fs::permissions("f.ini", fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(writeFileAtomically("f.ini", "new\r\n"));
+    ASSERT_TRUE(writeFileAtomically(files, "f.ini", "new\r\n"));
     EXPECT_EQ(readBytes("f.ini"), "new\r\n");
     EXPECT_EQ(fs::status("f.ini").permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(writeFileAtomically("g.ini", std::string("\0x", 2)));
+    ASSERT_TRUE(writeFileAtomically(files, "g.ini", std::string("\0x", 2)));
     EXPECT_EQ(readBytes("g.ini"), std::string("\0x", 2));
 
     fs::create_directory("elsewhere");
     writeBytes("elsewhere/real.ini", "old");
     fs::create_symlink("elsewhere/real.ini", "link.ini");
-    ASSERT_TRUE(writeFileAtomically("link.ini", "new"));
+    ASSERT_TRUE(writeFileAtomically(files, "link.ini", "new"));
     EXPECT_TRUE(fs::is_symlink("link.ini"));
     EXPECT_EQ(readBytes("elsewhere/real.ini"), "new");
     for (const char* left : {"f.ini.new", "link.ini.new", "elsewhere/real.ini.new"}) EXPECT_FALSE(exists(left)) << left;
 }
 
-TEST_F(FileTest, AtomicWriteFailureKeepsOldFileAndLeavesNothing) {
-    writeBytes("f.ini", "old");
-    injectFileFault(61);
-    EXPECT_THROW(writeFileAtomically("f.ini", "new"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "Not enough free area\rf.ini");
-    injectFileFault(57);
-    host.answers = {kAnswerCancel};
-    EXPECT_FALSE(writeFileAtomically("f.ini", "new"));
-    EXPECT_EQ(readBytes("f.ini"), "old");
-    EXPECT_FALSE(exists("f.ini.new"));
-
-    fs::create_directory("d.ini");
-    EXPECT_THROW(writeFileAtomically("d.ini", "new"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "Pass error\rd.ini");
-    EXPECT_FALSE(exists("d.ini.new"));
-    EXPECT_THROW(writeFileAtomically("nodir/f.ini", "new"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "No Pass\rnodir/f.ini");
-}
-
-TEST_F(FileTest, CallerOperationsFollowTheFailureRule) {
-    int calls = 0;
-    auto failTwice = [&] { return ++calls <= 2 ? err(std::errc::io_error) : std::error_code{}; };
-    host.answers = {kAnswerRetry, kAnswerRetry};
-    EXPECT_TRUE(runFileOperation("p", failTwice));
-    EXPECT_EQ(calls, 3);
-    EXPECT_EQ(host.shown.size(), 2u);
-    host.answers = {kAnswerCancel};
-    EXPECT_FALSE(runFileOperation("p", [] { return err(std::errc::io_error); }));
-    EXPECT_THROW(runFileOperation("p", [] { return err(std::errc::permission_denied); }), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "Protected\rp");
-    // An injected fault is taken before the operation runs.
-    calls = 0;
-    injectFileFault(71);
-    host.answers = {kAnswerCancel};
-    EXPECT_FALSE(runFileOperation("p", [&] { ++calls; return std::error_code{}; }));
-    EXPECT_EQ(calls, 0);
-
-    host.answers = {kAnswerRetry, kAnswerCancel};
-    EXPECT_EQ(reportFileFailure(err(std::errc::io_error), "a"), kAnswerRetry);
-    EXPECT_EQ(reportFileFailure(err(std::errc::io_error), "a"), kAnswerCancel);
-    EXPECT_THROW(reportFileFailure(err(std::errc::no_space_on_device), "a"), ProgramEnded);
-    EXPECT_EQ(host.shown.back().text, "Not enough free area\ra");
-}
-
 class Listing : public FileTest {
 protected:
     void SetUp() override {
-        FileTest::SetUp();
         for (const char* name : {"b.txt", "A.LOD", "noext", ".hidden", "c.dat"}) writeBytes(name, "x");
         fs::create_directory("sub");
         fs::create_directory(".hid");
-    }
-    Names listAll(const std::string& pattern, int mask) {
-        Names names;
-        for (std::string n = dirFirst(pattern, mask); !n.empty(); n = dirNext()) names.push_back(n);
-        return names;
     }
 };
 
@@ -364,51 +390,16 @@ TEST_F(Listing, PatternsAndMasks) {
         {d + "*.*", 0, normal}, {"*.*", 0, normal}, {d + "*", 0, normal}, {d, 0, normal},
         {d + "*.*", 16, {".hid", ".hidden", "A.LOD", "b.txt", "c.dat", "noext", "sub"}},
         {d, 16, {".", ".hid", ".hidden", "A.LOD", "b.txt", "c.dat", "noext", "sub"}},
-        {d + "*.lod", 0, {"A.LOD"}}, {d + "?.txt", 0, {"b.txt"}}, {d + "noext.*", 0, {"noext"}}, {d + "*.", 0, {}},
+        {d + "*.lod", 0, {"A.LOD"}}, {d + "?.txt", 0, {"b.txt"}}, {"?.*", 0, {"A.LOD", "b.txt", "c.dat"}},
+        {d + "noext.*", 0, {"noext"}}, {d + "*.", 0, {}}, {"[A-Z]*.*", 0, {}},
         {d + "b.txt", 0, {"b.txt"}}, {d + "B.TXT", 0, {}}, {d + "sub", 0, {}}, {d + "sub", 16, {"sub"}},
         {d + ".hidden", 0, {".hidden"}}, {d + ".hid", 16, {".hid"}}, {d + "missing/*.*", 16, {}}, {d + "missing", 16, {}}, {d + "b.txt/x", 0, {}},
         {"", 16, {}},
     };
-    for (const auto& [pattern, mask, names] : cases) EXPECT_EQ(listAll(pattern, mask), names) << pattern << " mask " << mask;
-    EXPECT_TRUE(host.shown.empty());
-}
-
-TEST_F(Listing, ListingStateAcrossCalls) {
-    EXPECT_EQ(dirFirst("[A-Z]*.*", 0), "");
-    EXPECT_EQ(dirFirst("?.*", 0), "A.LOD");
-    // Existence tests leave the listing alone.
-    EXPECT_TRUE(existFile("c.dat"));
-    EXPECT_TRUE(existDir("sub"));
-    EXPECT_EQ(dirNext(), "b.txt");
-    // A new listing ends the previous one; past the last name comes "" without a box.
-    EXPECT_EQ(dirFirst("*.dat", 0), "c.dat");
-    EXPECT_EQ(dirNext(), "");
-    EXPECT_EQ(dirNext(), "");
-    EXPECT_TRUE(host.shown.empty());
-}
-
-TEST_F(Listing, DirFirstAndDirNextFailureRule) {
-    injectFileFault(71);
-    host.answers = {kAnswerRetry};
-    EXPECT_EQ(dirFirst("*.dat", 0), "c.dat");
-    EXPECT_EQ(host.shown.back().text, "No disc\r*.dat");
-    injectFileFault(71);
-    host.answers = {kAnswerCancel};
-    EXPECT_EQ(dirFirst("*.dat", 0), "");
-    EXPECT_EQ(dirNext(), "");
-    injectFileFault(70);
-    EXPECT_THROW(dirFirst("*.dat", 0), ProgramEnded);
-
-    // dirNext's box names the next entry, and Cancel does not lose it.
-    EXPECT_EQ(dirFirst("?.*", 0), "A.LOD");
-    injectFileFault(57);
-    host.answers = {kAnswerCancel};
-    EXPECT_EQ(dirNext(), "");
-    EXPECT_EQ(host.shown.back().text, "Device I/O error\rb.txt");
-    EXPECT_EQ(dirNext(), "b.txt");
-    injectFileFault(57);
-    host.answers = {kAnswerRetry};
-    EXPECT_EQ(dirNext(), "c.dat");
+    for (const auto& [pattern, mask, names] : cases) {
+        EXPECT_EQ(listEntries(files, pattern, mask), names) << pattern << " mask " << mask;
+    }
+    EXPECT_TRUE(prompt.shown.empty());
 }
 
 TEST_F(Listing, ExistDirAndExistFile) {
@@ -418,33 +409,10 @@ TEST_F(Listing, ExistDirAndExistFile) {
         {"missing", false, false}, {"missing/deeper", false, false}, {".hidden", true, true}, {".hid", true, false}, {"", false, false},
     };
     for (const auto& [path, isDir, isFile] : cases) {
-        EXPECT_EQ(existDir(path), isDir) << path;
-        EXPECT_EQ(existFile(path), isFile) << path;
+        EXPECT_EQ(existDir(files, path), isDir) << path;
+        EXPECT_EQ(existFile(files, path), isFile) << path;
     }
-    EXPECT_TRUE(host.shown.empty());
-}
-
-TEST_F(Listing, ExistenceFailureRule) {
-    injectFileFault(71);
-    host.answers = {kAnswerRetry};
-    EXPECT_TRUE(existFile("b.txt"));
-    ASSERT_EQ(host.shown.size(), 1u);
-    expectBox(host, "No disc\rb.txt", BoxButtons::RetryCancel);
-    injectFileFault(71, 3);
-    host.answers = {kAnswerRetry, kAnswerRetry, kAnswerCancel};
-    EXPECT_FALSE(existFile("b.txt"));
-    EXPECT_EQ(host.shown.size(), 4u);
-    injectFileFault(53);
-    EXPECT_THROW(existFile("b.txt"), ProgramEnded);
-
-    // existDir: OK gives false and goes on.
-    injectFileFault(70);
-    EXPECT_FALSE(existDir("sub"));
-    EXPECT_EQ(host.shown.back().text, "Protected\rsub");
-    EXPECT_EQ(host.endCount, 1);
-    injectFileFault(68);
-    host.answers = {kAnswerRetry};
-    EXPECT_TRUE(existDir("sub"));
+    EXPECT_TRUE(prompt.shown.empty());
 }
 
 }  // namespace

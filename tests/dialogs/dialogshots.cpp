@@ -9,15 +9,12 @@
 #include <QPainter>
 #include <QTest>
 #include <cstdio>
-#include <memory>
 
-#include "declar.h"
+#include "frmBoxCountSet.h"
 #include "frmCommSet.h"
 #include "frmFileSet.h"
-#include "frmBoxCountSet.h"
 #include "frmVersion.h"
-#include "hostpcIni.h"
-#include "tempdir.h"
+#include "settings.h"
 #include "uilayout.h"
 
 namespace {
@@ -72,14 +69,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: dialog_screenshots <output directory> [icon.png]\n");
         return 2;
     }
-    // Taken before the work directory becomes the current one.
-    const QDir out(QDir(QString::fromLocal8Bit(argv[1])).absolutePath());
-    const QString iconPath = argc > 2 ? QDir(QString::fromLocal8Bit(argv[2])).absolutePath() : QString();
-    quendril::test::ScopedWorkDir work;
-    readIni();
-    EnvSettings.apDir = "/home/user/quendril/ap";
-    EnvSettings.recvDir = "/home/user/quendril/received";
-    EnvSettings.sendDir = "/home/user/quendril/send";
+    const QDir out(QString::fromLocal8Bit(argv[1]));
+    const QString iconPath = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
+    // Shown only, never stored: nothing is written.
+    StderrPrompt prompt;
+    Settings settings = defaultSettings();
+    settings.apDir = "/home/user/quendril/ap";
+    settings.recvDir = "/home/user/quendril/received";
+    settings.sendDir = "/home/user/quendril/send";
 
     QWidget mainWindow;
     mainWindow.setWindowTitle(QStringLiteral("QUENDRIL"));
@@ -87,13 +84,16 @@ int main(int argc, char** argv) {
     mainWindow.setGeometry(50, 50, 720, 520);
     mainWindow.show();
 
-    frmFileSet fileSet(&mainWindow);
-    frmCommSet commSet(&mainWindow);
-    frmBoxCountSet unyoSet(&mainWindow);
+    frmFileSet fileSet(&mainWindow, prompt);
+    frmCommSet commSet(&mainWindow, prompt);
+    frmBoxCountSet boxCountSet(&mainWindow, prompt);
     frmVersion version(&mainWindow);
+    fileSet.edit(settings);
+    commSet.edit(settings);
+    boxCountSet.edit(settings);
     const bool ok = save(fileSet, out.filePath(QStringLiteral("filesetting.png"))) &&
                     save(commSet, out.filePath(QStringLiteral("commsetting.png"))) &&
-                    save(unyoSet, out.filePath(QStringLiteral("operative.png"))) &&
+                    save(boxCountSet, out.filePath(QStringLiteral("operative.png"))) &&
                     save(version, out.filePath(QStringLiteral("version.png")));
     return ok ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // Fixture of the dialog tests: a fresh work directory with the default
-// hostpc.ini loaded, a test host, and a stand-in for the main window.
+// hostpc.ini read, a test prompt, and a stand-in for the main window.
 #pragma once
 
 #include <QApplication>
@@ -10,15 +10,25 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <utility>
 
-#include "declar.h"
-#include "hostpcIni.h"
+#include "settings.h"
+#include "settingsdialog.h"
 #include "tempdir.h"
-#include "testhost.h"
+#include "testprompt.h"
 
-namespace quendril::test {
+namespace quendril {
+
+// A failed comparison shows the fields, not the object's bytes.
+inline void PrintTo(const Settings& s, std::ostream* os) {
+    *os << s.fileTag << s.ioBoxCount << s.comPort << s.baudCode << s.dataLength << s.parityCode << s.stopBits
+        << s.lineParamA << s.lineParamB << s.lineParamC << " | " << s.apDir << " | " << s.recvDir << " | " << s.sendDir
+        << " | " << s.fileKind << " | " << s.htIdFile << " | " << s.appendWord << " | " << s.appendMode;
+}
+
+namespace test {
 
 // A named way of acting on a dialog (a button, a key, the close box).
 template <class Dialog>
@@ -27,7 +37,8 @@ using Way = std::pair<const char*, std::function<void(Dialog&)>>;
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        readIni();
+        Files files(prompt);
+        ASSERT_TRUE(readSettings(files, stored));
         QPixmap icon(32, 32);
         icon.fill(Qt::darkCyan);
         mainWindow.setWindowIcon(QIcon(icon));
@@ -40,12 +51,12 @@ protected:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    // Line n (1-based) of hostpc.ini without its CR LF.
-    static std::string iniLine(int n) {
-        const std::string bytes = iniBytes();
-        std::size_t start = 0;
-        for (int i = 1; i < n; ++i) start = bytes.find("\r\n", start) + 2;
-        return bytes.substr(start, bytes.find("\r\n", start) - start);
+    // hostpc.ini as the program reads it.
+    Settings iniSettings() {
+        Files files(prompt);
+        Settings read;
+        EXPECT_TRUE(readSettings(files, read));
+        return read;
     }
 
     // Shows dlg as the main window does (modal, over it) without blocking.
@@ -53,6 +64,12 @@ protected:
         dlg.show();
         dlg.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    }
+
+    // Shows a settings dialog as the main window does: given the settings first.
+    static void showWith(SettingsDialog& dlg, const Settings& current) {
+        dlg.edit(current);
+        showActive(dlg);
     }
 
     // Tab from the focused widget visits order, in order.
@@ -64,8 +81,10 @@ protected:
     }
 
     ScopedWorkDir dir;
-    TestHost host;
+    TestPrompt prompt;
+    Settings stored;  // as read from the default hostpc.ini
     QWidget mainWindow;
 };
 
-}  // namespace quendril::test
+}  // namespace test
+}  // namespace quendril

@@ -11,8 +11,8 @@ namespace {
 using CommSetTest = DialogTest;
 
 TEST_F(CommSetTest, ShowsTheCatalogueListsAndTheDefaultSettings) {
-    frmCommSet dlg(&mainWindow);
-    showActive(dlg);
+    frmCommSet dlg(&mainWindow, prompt);
+    showWith(dlg, stored);
     EXPECT_EQ(dlg.windowTitle(), "Communication");
     EXPECT_EQ(dlg.cmdTransmitSetOK->text(), "OK");
     EXPECT_EQ(dlg.cmdTransmitSetCancel->text(), "Cancel");
@@ -34,81 +34,33 @@ TEST_F(CommSetTest, ShowsTheCatalogueListsAndTheDefaultSettings) {
                     dlg.cmdTransmitSetOK, dlg.cmdTransmitSetCancel, dlg.dblCommPrm[0]});
 }
 
-// OK (or Enter) writes the chosen entry into its two columns of line 1.
-TEST_F(CommSetTest, OkAndEnterWriteTheChosenEntryIntoItsColumns) {
+// Each list selects the entry of its field (none for a field outside it) and
+// OK stores the chosen entry; a list without a selection keeps its field.
+TEST_F(CommSetTest, ListsShowAndStoreTheirFields) {
+    std::string Settings::* const fields[] = {&Settings::baudCode, &Settings::parityCode, &Settings::dataLength,
+                                              &Settings::stopBits, &Settings::comPort};
     const struct {
-        int list, index, column;  // column: 1-based, in line 1
-        const char* digits;
-        bool enter;
-    } cases[] = {
-        {frmCommSet::kDataLength, 1, 17, "07", true}, {frmCommSet::kStopBits, 1, 21, "02", false},
-        {frmCommSet::kSpeed, 7, 15, "07", false},     {frmCommSet::kSpeed, 0, 15, "00", true},
-        {frmCommSet::kParity, 2, 19, "02", false},    {frmCommSet::kComPort, 1, 13, "01", false},
-        {frmCommSet::kDataLength, 0, 17, "08", false}, {frmCommSet::kStopBits, 0, 21, "01", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.column);
-        makeDefaultIni();
-        readIni();
-        frmCommSet dlg(&mainWindow);
-        showActive(dlg);
-        dlg.dblCommPrm[c.list]->setCurrentIndex(c.index);
-        if (c.enter) QTest::keyClick(dlg.dblCommPrm[frmCommSet::kSpeed], Qt::Key_Return);
-        else QTest::mouseClick(dlg.cmdTransmitSetOK, Qt::LeftButton);
-        EXPECT_FALSE(dlg.isVisible());
-        std::string expected = "HOSTPC.INI16000308000100500300003";
-        EXPECT_EQ(iniLine(1), expected.replace(c.column - 1, 2, c.digits));
-    }
-}
-
-// Stored fields select their entries; one outside its list selects nothing
-// and OK keeps it as it was.
-TEST_F(CommSetTest, StoredFieldsSelectTheirEntries) {
-    const struct {
-        const char *baud, *parity, *data, *stop, *port;
-        int selected[frmCommSet::kListCount];
-        const char* afterOk;  // line 1 after choosing Even parity
-    } rows[] = {{"07", "01", "07", "02", "01", {7, 1, 1, 1, 1}, "HOSTPC.INI16010707020200500300003"},
-                {"09", "00", "08", "00", "00", {-1, 0, 0, -1, 0}, "HOSTPC.INI16000908020000500300003"}};
+        int list;
+        const char* given;
+        int selected, chosen;  // -1: no entry selected, none chosen
+        const char* stored;
+    } rows[] = {{frmCommSet::kSpeed, "07", 7, 0, "00"},      {frmCommSet::kSpeed, "03", 3, 7, "07"},
+                {frmCommSet::kSpeed, "09", -1, -1, "09"},    {frmCommSet::kParity, "01", 1, 2, "02"},
+                {frmCommSet::kDataLength, "07", 1, 0, "08"}, {frmCommSet::kDataLength, "08", 0, 1, "07"},
+                {frmCommSet::kStopBits, "02", 1, 0, "01"},   {frmCommSet::kStopBits, "00", -1, 1, "02"},
+                {frmCommSet::kComPort, "01", 1, 0, "00"},    {frmCommSet::kComPort, "00", 0, 1, "01"}};
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.baud);
-        EnvSettings.baudCode = r.baud;
-        EnvSettings.parityCode = r.parity;
-        EnvSettings.dataLength = r.data;
-        EnvSettings.stopBits = r.stop;
-        EnvSettings.comPort = r.port;
-        frmCommSet dlg(&mainWindow);
-        showActive(dlg);
-        for (int i = 0; i < frmCommSet::kListCount; ++i) EXPECT_EQ(dlg.dblCommPrm[i]->currentIndex(), r.selected[i]);
-        dlg.dblCommPrm[frmCommSet::kParity]->setCurrentIndex(2);
+        SCOPED_TRACE(testing::Message() << r.list << " " << r.given);
+        Settings given = stored;
+        given.*fields[r.list] = r.given;
+        frmCommSet dlg(&mainWindow, prompt);
+        showWith(dlg, given);
+        EXPECT_EQ(dlg.dblCommPrm[r.list]->currentIndex(), r.selected);
+        if (r.chosen >= 0) dlg.dblCommPrm[r.list]->setCurrentIndex(r.chosen);
         QTest::mouseClick(dlg.cmdTransmitSetOK, Qt::LeftButton);
-        EXPECT_EQ(iniLine(1), r.afterOk);
-        EXPECT_EQ(EnvSettings.parityCode, "02");
-    }
-}
-
-TEST_F(CommSetTest, CancelEscAndCloseBoxStoreNothing) {
-    const Way<frmCommSet> ways[] = {
-        {"Cancel", [](frmCommSet& d) { QTest::mouseClick(d.cmdTransmitSetCancel, Qt::LeftButton); }},
-        {"Esc", [](frmCommSet& d) { QTest::keyClick(d.dblCommPrm[0], Qt::Key_Escape); }},
-        {"close box", [](frmCommSet& d) { d.close(); }},
-    };
-    const std::string before = iniBytes();
-    frmCommSet dlg(&mainWindow);
-    for (const auto& [name, leave] : ways) {
-        SCOPED_TRACE(name);
-        showActive(dlg);
-        for (QComboBox* list : dlg.dblCommPrm) list->setCurrentIndex(1);
-        leave(dlg);
         EXPECT_FALSE(dlg.isVisible());
-        EXPECT_EQ(iniBytes(), before);
-        EXPECT_EQ(EnvSettings.baudCode, "03");
-        EXPECT_EQ(EnvSettings.dataLength, "08");
-        showActive(dlg);
-        EXPECT_EQ(dlg.dblCommPrm[frmCommSet::kSpeed]->currentText(), "9600BPS");
-        EXPECT_EQ(dlg.dblCommPrm[frmCommSet::kDataLength]->currentText(), "8bit");
-        EXPECT_EQ(dlg.dblCommPrm[frmCommSet::kSpeed]->count(), 8);
-        dlg.reject();
+        given.*fields[r.list] = r.stored;
+        EXPECT_EQ(dlg.settings(), given);
     }
 }
 
@@ -116,8 +68,8 @@ TEST_F(CommSetTest, CancelEscAndCloseBoxStoreNothing) {
 // it, so it keeps its place; the close box unloads it, so the next showing
 // centres it again.
 TEST_F(CommSetTest, CentredOverTheMainWindowAgainAfterTheCloseBox) {
-    frmCommSet dlg(&mainWindow);
-    showActive(dlg);
+    frmCommSet dlg(&mainWindow, prompt);
+    showWith(dlg, stored);
     const QRect main = mainWindow.frameGeometry(), own = dlg.frameGeometry();
     EXPECT_EQ(own.left(), main.left() + (main.width() - own.width()) / 2);
     EXPECT_EQ(own.top(), main.top() + (main.height() - own.height()) / 2);
@@ -126,10 +78,10 @@ TEST_F(CommSetTest, CentredOverTheMainWindowAgainAfterTheCloseBox) {
     const QPoint centred = dlg.pos();
     dlg.move(centred + QPoint(40, 30));
     dlg.reject();
-    showActive(dlg);
+    showWith(dlg, stored);
     EXPECT_EQ(dlg.pos(), centred + QPoint(40, 30));
     dlg.close();
-    showActive(dlg);
+    showWith(dlg, stored);
     EXPECT_EQ(dlg.pos(), centred);
     EXPECT_EQ(dlg.dblCommPrm[frmCommSet::kParity]->count(), 3);
 }

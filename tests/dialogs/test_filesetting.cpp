@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "dialogtest.h"
-#include "filehelpers.h"
 #include "frmFileSet.h"
 
 namespace quendril::test {
@@ -18,26 +17,23 @@ class FileSetTest : public DialogTest {
 protected:
     void SetUp() override {
         DialogTest::SetUp();
-        for (const char* d : {"ap", "recv", "send"}) fs::create_directory(d);
-        dlg = std::make_unique<frmFileSet>(&mainWindow);
-        showActive(*dlg);
-    }
-
-    static void typeInto(QLineEdit* box, const std::string& text) {
-        box->setFocus();
-        box->selectAll();
-        QTest::keyClicks(box, QString::fromLatin1(text));
+        fs::create_directory("ap");
+        fs::create_directory("d\xE9j\xE0");
+        std::ofstream("plain.txt") << "x";
+        dlg = std::make_unique<frmFileSet>(&mainWindow, prompt);
+        showWith(*dlg, stored);
     }
 
     void fillAll(int kindIndex, bool append) {
-        for (int k = 0; k < 3; ++k) typeInto(dlg->txtDir[k], dirs[k]);
+        for (int k = 0; k < 3; ++k) dlg->txtDir[k]->setText(QString::fromLatin1(dirs[k]));
         dlg->dblFileKind->setCurrentIndex(kindIndex);
         dlg->chkAppend->setChecked(append);
     }
 
     void ok() { QTest::mouseClick(dlg->cmdFileSetOK, Qt::LeftButton); }
 
-    const std::string dirs[3] = {dir.str() + "/ap", dir.str() + "/recv", dir.str() + "/send"};
+    // A file passes the check too; bytes above 0x7F are kept as they are.
+    const std::string dirs[3] = {dir.str() + "/ap", dir.str() + "/d\xE9j\xE0", dir.str() + "/plain.txt"};
     std::unique_ptr<frmFileSet> dlg;
 };
 
@@ -69,6 +65,14 @@ TEST_F(FileSetTest, ShowsTheStoredSettingsWithTheirCaptions) {
     dlg->txtDir[0]->end(false);
     dlg->txtDir[1]->setFocus();
     EXPECT_EQ(dlg->txtDir[0]->selectedText(), cwd);
+    // Every showing refills from the settings given, the file type in any letter case.
+    dlg->reject();
+    Settings current = stored;
+    current.fileKind = "lod";
+    current.appendMode = true;
+    showWith(*dlg, current);
+    EXPECT_EQ(dlg->dblFileKind->currentIndex(), 0);
+    EXPECT_TRUE(dlg->chkAppend->isChecked());
 }
 
 TEST_F(FileSetTest, OkStoresWhatTheUserChose) {
@@ -79,108 +83,46 @@ TEST_F(FileSetTest, OkStoresWhatTheUserChose) {
     } cases[] = {{1, true, "OTR", "APPEND"}, {0, false, "LOD", ""}, {2, true, "ALL", "APPEND"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
-        showActive(*dlg);
+        showWith(*dlg, stored);
         fillAll(c.kindIndex, c.append);
         ok();
         EXPECT_FALSE(dlg->isVisible());
-        for (int k = 0; k < 3; ++k) EXPECT_EQ(iniLine(2 + k), dirs[k]);
-        EXPECT_EQ(iniLine(5), c.kind);
-        EXPECT_EQ(iniLine(7), c.word);
-        EXPECT_EQ(EnvSettings.appendMode, c.append);
-        EXPECT_EQ(EnvSettings.fileKind, c.kind);
+        const Settings written = iniSettings();
+        EXPECT_EQ(written, dlg->settings());
+        EXPECT_EQ(written.apDir, dirs[0]);
+        EXPECT_EQ(written.recvDir, dirs[1]);
+        EXPECT_EQ(written.sendDir, dirs[2]);
+        EXPECT_EQ(written.fileKind, c.kind);
+        EXPECT_EQ(written.appendWord, c.word);
     }
 }
 
-// Every showing refills from the settings: a lower-case "lod" selects the
-// first entry, append mode is ticked; a file path passes the check; bytes
-// above 0x7F are stored as they are.
-TEST_F(FileSetTest, StoredValuesAndUnusualPathsRoundTrip) {
-    dlg->reject();
-    EnvSettings.fileKind = "lod";
-    EnvSettings.appendMode = true;
-    EnvSettings.appendWord = "APPEND";
-    std::ofstream("plain.txt") << "x";
-    fs::create_directory("d\xE9j\xE0");
-    showActive(*dlg);
-    EXPECT_EQ(dlg->dblFileKind->currentIndex(), 0);
-    EXPECT_TRUE(dlg->chkAppend->isChecked());
-    dlg->chkAppend->setChecked(false);
-    dlg->txtDir[0]->setText(QString::fromLatin1(dir.str() + "/d\xE9j\xE0"));
-    typeInto(dlg->txtDir[2], dir.str() + "/plain.txt");
-    QTest::keyClick(dlg->txtDir[0], Qt::Key_Return);
-    EXPECT_FALSE(dlg->isVisible());
-    EXPECT_EQ(iniLine(2), dir.str() + "/d\xE9j\xE0");
-    EXPECT_EQ(iniLine(4), dir.str() + "/plain.txt");
-    EXPECT_EQ(iniLine(5), "LOD");
-    EXPECT_EQ(iniLine(7), "");
-    EXPECT_FALSE(EnvSettings.appendMode);
-}
-
-// A failed directory check (missing, a cancelled device error, text outside
-// the code page) keeps the dialog open with the focus on that box and the
-// file unchanged; the boxes before it are already taken over.
+// A failed directory check (missing, failing with a box, text outside the
+// code page) keeps the dialog open with the focus on that box; nothing is
+// taken over, not even the boxes before it.
 TEST_F(FileSetTest, AFailedDirectoryCheckKeepsTheDialogOpen) {
+    fs::create_symlink("loop", "loop");
     const struct {
         const char* name;
         int box;
         QString text;
-        int16_t fault;
-    } cases[] = {{"missing", 1, QString::fromLatin1(dir.str() + "/missing"), 0},
-                 {"device error", 0, QString(), 71},
-                 {"outside the code page", 2, QString::fromLatin1(dirs[2]) + QChar(0x20AC), 0}};
+        bool boxShown;
+    } cases[] = {{"missing", 1, QString::fromLatin1(dir.str() + "/missing"), false},
+                 {"a link to itself", 0, QString::fromLatin1(dir.str() + "/loop"), true},
+                 {"outside the code page", 2, QString::fromLatin1(dirs[2]) + QChar(0x20AC), false}};
     const std::string before = iniBytes();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        readIni();
-        host.shown.clear();
-        showActive(*dlg);
+        prompt.shown.clear();
+        showWith(*dlg, stored);
         fillAll(1, true);
-        if (!c.text.isNull()) dlg->txtDir[c.box]->setText(c.text);
-        if (c.fault) injectFileFault(c.fault);
+        dlg->txtDir[c.box]->setText(c.text);
         ok();
-        clearFileFaults();
         EXPECT_TRUE(dlg->isVisible());
         EXPECT_EQ(QApplication::focusWidget(), dlg->txtDir[c.box]);
         EXPECT_EQ(iniBytes(), before);
-        EXPECT_EQ(EnvSettings.apDir, c.box > 0 ? dirs[0] : dir.str());
-        EXPECT_EQ(EnvSettings.recvDir, c.box > 1 ? dirs[1] : dir.str());
-        EXPECT_EQ(EnvSettings.sendDir, dir.str());
-        EXPECT_EQ(EnvSettings.fileKind, "ALL");
-        ASSERT_EQ(host.shown.size(), c.fault ? 1u : 0u);
-        if (c.fault) {
-            EXPECT_EQ(host.shown[0].buttons, BoxButtons::RetryCancel);
-        }
-        dlg->reject();
-    }
-}
-
-TEST_F(FileSetTest, CancelEscCloseBoxAndEnterOnCancelStoreNothing) {
-    const Way<frmFileSet> ways[] = {
-        {"Cancel", [](frmFileSet& d) { QTest::mouseClick(d.cmdFileSetCancel, Qt::LeftButton); }},
-        {"Esc", [](frmFileSet& d) { QTest::keyClick(d.txtDir[1], Qt::Key_Escape); }},
-        {"close box", [](frmFileSet& d) { d.close(); }},
-        {"Enter on Cancel", [](frmFileSet& d) {
-             d.cmdFileSetCancel->setFocus();
-             QTest::keyClick(d.cmdFileSetCancel, Qt::Key_Return);
-         }},
-    };
-    const std::string before = iniBytes();
-    const EnvSettingsRecord stored = EnvSettings;
-    for (const auto& [name, leave] : ways) {
-        SCOPED_TRACE(name);
-        showActive(*dlg);
-        fillAll(0, true);
-        leave(*dlg);
-        EXPECT_FALSE(dlg->isVisible());
-        EXPECT_EQ(iniBytes(), before);
-        EXPECT_EQ(EnvSettings.apDir, stored.apDir);
-        EXPECT_EQ(EnvSettings.fileKind, stored.fileKind);
-        EXPECT_EQ(EnvSettings.appendMode, stored.appendMode);
-        // The next showing brings back the stored values.
-        showActive(*dlg);
-        EXPECT_EQ(dlg->txtDir[0]->text(), QString::fromLatin1(stored.apDir));
-        EXPECT_EQ(dlg->dblFileKind->currentText(), "All");
-        EXPECT_FALSE(dlg->chkAppend->isChecked());
+        EXPECT_EQ(dlg->settings(), stored);
+        EXPECT_EQ(prompt.shown.size(), c.boxShown ? 1u : 0u);
         dlg->reject();
     }
 }

@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "appendjob.h"
-#include "declar.h"
 #include "filebytes.h"
-#include "hostpcIni.h"
 #include "linerig.h"
+#include "settings.h"
 #include "tempdir.h"
+#include "testprompt.h"
 
 namespace quendril::test {
 namespace {
@@ -29,6 +29,8 @@ class EndToEnd : public ::testing::Test {
 protected:
     ScopedWorkDir work;
     std::string root = work.str();
+    TestPrompt prompt;
+    Files files{prompt};
 
     std::string dir(const std::string& name) {
         fs::create_directories(root + "/" + name);
@@ -42,23 +44,23 @@ protected:
 
     // hostpc.ini through the program's own writer: COM0 at 115200 8N1, boxes 1 to 6.
     // ownDirs false keeps the defaults: every directory is the working folder.
-    void writeSettings(bool append, bool ownDirs = true) {
-        makeDefaultIni();
-        EnvSettings.comPort = "00";
-        EnvSettings.baudCode = "07";
-        EnvSettings.ioBoxCount = "06";
+    void writeIni(bool append, bool ownDirs = true) {
+        Settings s = defaultSettings();
+        s.comPort = "00";
+        s.baudCode = "07";
+        s.ioBoxCount = "06";
         if (ownDirs) {
-            EnvSettings.apDir = dir("ap");
-            EnvSettings.recvDir = dir("recv");
-            EnvSettings.sendDir = dir("send");
+            s.apDir = dir("ap");
+            s.recvDir = dir("recv");
+            s.sendDir = dir("send");
         }
-        EnvSettings.fileKind = "ALL";
-        EnvSettings.appendWord = append ? "APPEND" : "";
+        s.fileKind = "ALL";
+        s.appendWord = append ? "APPEND" : "";
         // Generous line timers: a loaded test machine must not fail a job.
-        EnvSettings.lineParamA = "0100";
-        EnvSettings.lineParamB = "10000";
-        EnvSettings.lineParamC = "10";
-        ASSERT_TRUE(writeIni());
+        s.lineParamA = "0100";
+        s.lineParamB = "10000";
+        s.lineParamC = "10";
+        ASSERT_TRUE(writeSettings(files, s));
     }
     void writeIdFile(const std::vector<std::string>& records) {
         std::string text = "hostpcid.inf\r\n";
@@ -74,7 +76,8 @@ protected:
         rig.exportComPort(0);
         rig.startHtsim(root + "/fleet.txt", {"--speed", "115200", "--a", "100", "--b", "10000", "--c", "10"});
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.log", root + "/quendril.log"});
+        // Two files: two writers of one file would overwrite each other's lines.
+        ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.out", root + "/quendril.log"});
         if (duringRun) duringRun(rig);
         const std::optional<int> status = program.wait(std::chrono::seconds(90));
         rig.stop();
@@ -100,7 +103,8 @@ protected:
 
     void TearDown() override {
         if (HasFailure()) {
-            std::cerr << "quendril.log:\n" << readBytes(root + "/quendril.log") << "\nhtsim.log:\n" << htsimLog << "\n";
+            std::cerr << "quendril.out:\n" << readBytes(root + "/quendril.out") << "\nquendril.log:\n"
+                      << readBytes(root + "/quendril.log") << "\nhtsim.log:\n" << htsimLog << "\n";
         }
     }
 
@@ -109,7 +113,7 @@ protected:
 };
 
 TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
-    writeSettings(false);
+    writeIni(false);
     file("t1a/A1.TXT", content(700, 1));
     file("t1a/bin1.dat", content(20000, 2));
     file("t1b/B1.TXT", content(1, 3));
@@ -156,7 +160,7 @@ TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
 }
 
 TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
-    writeSettings(true);
+    writeIni(true);
     file("recv/Data.txt", "old bytes|");
     file("d1/data.txt", content(1500, 21));
     file("d2/DATA.TXT", content(512, 22));
@@ -184,17 +188,15 @@ TEST_F(EndToEnd, AppendModeAppendsEachJobToItsNamesake) {
 // A run killed after telling a terminal its files arrived left them in
 // TEMP: the next start appends them to that terminal's directory and says so.
 TEST_F(EndToEnd, PendingCopiesAreAppendedAtTheNextStartAndSaidSo) {
-    writeSettings(true);
+    writeIni(true);
     writeIdFile({"HT0001," + dir("own") + ",,", "&&&&&&,,,"});
     file("own/SALES.DAT", "monday|");
-    tempDir = root + "/TEMP";
     {
-        std::optional<AppendJob> job = AppendJob::begin("HT0001", root + "/own");
+        std::optional<AppendJob> job = AppendJob::begin(files, root + "/TEMP", "HT0001", root + "/own");
         ASSERT_TRUE(job);
         writeBytes(job->dir() + "/sales.dat", "tuesday|");
         ASSERT_TRUE(job->commit());
     }
-    tempDir.clear();
     ASSERT_TRUE(runProgram("box 1 id=HT0002\njob 1 end\n")) << "the program did not end by itself";
     EXPECT_EQ(exitStatus, 0);
     EXPECT_EQ(readBytes(root + "/own/SALES.DAT"), "monday|tuesday|");
@@ -206,7 +208,7 @@ TEST_F(EndToEnd, PendingCopiesAreAppendedAtTheNextStartAndSaidSo) {
 // A lost line ends the run at once with an error line and exit status 3,
 // instead of polling it at full speed for ever.
 TEST_F(EndToEnd, LostLineEndsTheRunWithAnErrorLine) {
-    writeSettings(false);
+    writeIni(false);
     writeIdFile({"&&&&&&,,,"});
     std::chrono::steady_clock::time_point lost;
     ASSERT_TRUE(runProgram("box 1 id=HT0001 appear=1000000\njob 1 end\n", [&](LineRig& rig) {
@@ -226,7 +228,7 @@ TEST_F(EndToEnd, LostLineEndsTheRunWithAnErrorLine) {
 // With the default settings every directory is the working folder: a
 // terminal may neither overwrite the program's files nor fetch them.
 TEST_F(EndToEnd, DefaultSetUpKeepsTheProgramsOwnFiles) {
-    writeSettings(false, false);
+    writeIni(false, false);
     const std::string ini = readBytes(root + "/hostpc.ini");
     writeIdFile({"&&&&&&,,,"});
     const std::string ids = readBytes(root + "/HOSTPCID.INF");

@@ -13,24 +13,26 @@
 #include <string>
 
 #include "appendjob.h"
-#include "declar.h"
-#include "hostpcIni.h"
+#include "settings.h"
+#include "testprompt.h"
 
 namespace {
 
 // Long and different in length, so a torn write would show.
-void setContent(bool first) {
-    quendril::EnvSettings.recvDir = first ? std::string(3000, 'a') : std::string(100, 'b');
-    quendril::EnvSettings.sendDir = first ? "SENDA" : std::string(5000, 'c');
+void setContent(quendril::Settings& settings, bool first) {
+    settings.recvDir = first ? std::string(3000, 'a') : std::string(100, 'b');
+    settings.sendDir = first ? "SENDA" : std::string(5000, 'c');
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    quendril::test::TestPrompt prompt;
+    quendril::Files files(prompt);
+    quendril::Settings settings = quendril::defaultSettings();
     if (argc == 3 && std::strcmp(argv[1], "--once") == 0) {
-        quendril::makeDefaultIni();
-        setContent(argv[2][0] == 'A');
-        return quendril::writeIni() ? 0 : 1;
+        setContent(settings, argv[2][0] == 'A');
+        return quendril::writeSettings(files, settings) ? 0 : 1;
     }
     if (argc == 4 && std::strcmp(argv[1], "--resume") == 0) {
         std::ofstream{argv[3]};
@@ -40,9 +42,9 @@ int main(int argc, char** argv) {
         return all ? 0 : 1;
     }
     // Starts from the file on disk, so every write is one of the two contents.
-    quendril::readIni();
+    quendril::readSettings(files, settings);
     for (bool first = false;; first = !first) {
-        setContent(first);
-        quendril::writeIni();
+        setContent(settings, first);
+        quendril::writeSettings(files, settings);
     }
 }

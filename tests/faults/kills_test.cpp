@@ -1,4 +1,4 @@
-// SIGKILL at random moments: while writeIni replaces hostpc.ini, while append
+// SIGKILL at random moments: while writeSettings replaces hostpc.ini, while append
 // jobs are finished, and while the real program receives a file. Afterwards
 // hostpc.ini is the old or the new one, every destination of an append holds
 // its old bytes and the new ones exactly once, and every received file is
@@ -11,10 +11,10 @@
 #include <thread>
 
 #include "appendjob.h"
-#include "declar.h"
 #include "faultrig.h"
-#include "hostpcIni.h"
+#include "settings.h"
 #include "tempdir.h"
+#include "testprompt.h"
 
 namespace quendril::test::faults {
 namespace {
@@ -48,7 +48,7 @@ TEST(Kills, HostpcIniIsAlwaysTheOldOrTheNewFile) {
     }
     EXPECT_GT(sawA, 0);
     EXPECT_GT(sawB, 0) << "the kills fell among the writes";
-    std::cout << "[faults] SIGKILL during writeIni: " << runs << " kills, old/new " << sawA << "/" << sawB
+    std::cout << "[faults] SIGKILL during writeSettings: " << runs << " kills, old/new " << sawA << "/" << sawB
               << ", never damaged\n";
 }
 
@@ -73,12 +73,12 @@ struct AppendScene {
         fs::remove_all(root / "dest");
         fs::remove_all(root / "TEMP");
         for (const auto& [name, bytes] : oldBytes) putFile(root / "dest" / name, bytes);
-        tempDir = (root / "TEMP").string();
-        std::optional<AppendJob> job = AppendJob::begin("HT0001", (root / "dest").string());
+        TestPrompt prompt;
+        Files files(prompt);
+        std::optional<AppendJob> job = AppendJob::begin(files, (root / "TEMP").string(), "HT0001", (root / "dest").string());
         ASSERT_TRUE(job);
         for (const auto& [name, bytes] : copies) putFile(fs::path(job->dir()) / name, bytes);
         ASSERT_TRUE(job->commit());
-        tempDir.clear();
     }
 };
 
@@ -137,16 +137,18 @@ TEST(Kills, AppendIsExactWhereverItIsKilled) {
 #ifdef QUENDRIL_BIN
 // hostpc.ini and the ID file for the real program: COM0 at 115200, box 1.
 void writeProgramSettings(const fs::path& root) {
-    makeDefaultIni();
-    EnvSettings.comPort = "00";
-    EnvSettings.baudCode = "07";
-    EnvSettings.ioBoxCount = "01";
-    EnvSettings.recvDir = (root / "recv").string();
-    EnvSettings.fileKind = "ALL";
-    EnvSettings.lineParamA = "0100";
-    EnvSettings.lineParamB = "05000";
-    EnvSettings.lineParamC = "05";
-    ASSERT_TRUE(writeIni());
+    Settings s = defaultSettings();
+    s.comPort = "00";
+    s.baudCode = "07";
+    s.ioBoxCount = "01";
+    s.recvDir = (root / "recv").string();
+    s.fileKind = "ALL";
+    s.lineParamA = "0100";
+    s.lineParamB = "05000";
+    s.lineParamC = "05";
+    TestPrompt prompt;
+    Files files(prompt);
+    ASSERT_TRUE(writeSettings(files, s));
     writeBytes((root / "HOSTPCID.INF").string(), "hostpcid.inf\r\n&&&&&&,,,\r\n");
 }
 

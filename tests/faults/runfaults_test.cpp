@@ -1,24 +1,22 @@
-// The program's Execute run (commExecute with the real library) against htsim
+// The program's Execute run (execute with the real library) against htsim
 // over lineemu: a terminal that vanishes, Cancel at each stage of the run and
-// a full disk while appending. The window is a recording RunView whose event
-// processing presses Cancel at the chosen moment, as the Cancel button does.
+// a full disk while appending. Cancel comes from a thread of its own, as the
+// window's Cancel button reaches a run on its worker thread.
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <thread>
 
 #include "appendjob.h"
-#include "comm.h"
-#include "declar.h"
 #include "faultrig.h"
-#include "hostpcIni.h"
-#include "runview.h"
+#include "run.h"
 #include "tempdir.h"
-#include "testhost.h"
+#include "testprompt.h"
 
 namespace quendril::test::faults {
 namespace {
@@ -32,131 +30,119 @@ struct Cell {
     bool operator==(const Cell&) const = default;
 };
 
-// Records what the run shows and presses Cancel when cancelWhen says so, or
-// when the run outlives its deadline (then `overran` tells the test).
-class RecordingView : public RunView {
+// Records the cells and error lines the run shows.
+class RecordingView : public NoRunView {
 public:
     std::vector<Cell> cells;
     std::function<void(const Cell&)> onCell;
     std::vector<int16_t> errCodes;
-    std::function<bool()> cancelWhen;
-    Clock::time_point deadline = Clock::now() + 30s;
-    bool cancelled = false;
-    bool overran = false;
-    Clock::time_point cancelledAt{};
-    int yields = 0;
 
-    void dispStatus(int16_t, int16_t, const std::string&) override {}
     void dispHTID(int16_t winNum, const std::string& htid, int16_t stat) override {
         if (htid.empty()) return;
         cells.push_back({winNum, htid, stat});
         if (onCell) onCell(cells.back());
     }
-    void dispErrStat(std::string&, int16_t errCode) override { errCodes.push_back(errCode); }
-    void commInfoOn() override {}
-    void commInfoOff() override {}
-    void writeScale(int16_t) override {}
-    void setIconCaption(int16_t) override {}
-    void dispPending(const PendingJob&) override {}
-    void hideErrorPanel() override {}
-    void hideScalePanel() override {}
-    void yieldEvents() override {
-        ++yields;
-        if (cancelled) return;
-        overran = Clock::now() > deadline;
-        if (overran || (cancelWhen && cancelWhen())) pressCancel();
-    }
-
-private:
-    void pressCancel() {
-        tvk().stopreq();
-        stopRequested = true;
-        cancelled = true;
-        cancelledAt = Clock::now();
-    }
+    void dispErrStat(const std::string&, int16_t errCode) override { errCodes.push_back(errCode); }
 };
 
-// Line calls seen through the program's table: when each job ended, and the
+// Line calls seen through the run's table: when each job ended, and the
 // polls made after Cancel.
 struct CallLog {
-    TvkTable library{};
-    RecordingView* view = nullptr;
-    bool sendReturned = false;
+    std::atomic<int> polls{0};
+    std::atomic<bool> sendReturned{false};
+    std::atomic<bool> cancelled{false};
     int pollsAfterCancel = 0;
     std::vector<std::pair<int16_t, long long>> recvResults;  // result, ms taken
 };
 CallLog* calls = nullptr;
 
 int16_t loggedFilesend(char* pattern, CommInfo* info) {
-    const int16_t r = calls->library.filesend(pattern, info);
+    const int16_t r = tvkLibrary().filesend(pattern, info);
     calls->sendReturned = true;
     return r;
 }
 int16_t loggedFilerecv(char* dir, CommInfo* info) {
     const auto t0 = Clock::now();
-    const int16_t r = calls->library.filerecv(dir, info);
+    const int16_t r = tvkLibrary().filerecv(dir, info);
     calls->recvResults.emplace_back(r, msSince(t0));
     return r;
 }
 int16_t loggedPolling(int32_t* mode, int32_t boxCount) {
-    if (calls->view->cancelled) ++calls->pollsAfterCancel;
-    return calls->library.polling(mode, boxCount);
+    ++calls->polls;
+    if (calls->cancelled) ++calls->pollsAfterCancel;
+    return tvkLibrary().polling(mode, boxCount);
 }
-void pumpEvents(void* user) { static_cast<RecordingView*>(user)->yieldEvents(); }
+
+TvkTable loggedLibrary() {
+    TvkTable t = tvkLibrary();
+    t.filesend = loggedFilesend;
+    t.filerecv = loggedFilerecv;
+    t.polling = loggedPolling;
+    return t;
+}
 
 class ProgramRun : public ::testing::Test {
 protected:
     void SetUp() override {
-        log.library = tvk();
-        log.view = &view;
         calls = &log;
-        tvk().filesend = loggedFilesend;
-        tvk().filerecv = loggedFilerecv;
-        tvk().polling = loggedPolling;
-        setRunView(&view);
-        tempDir = (root / "TEMP").string();
-        fs::create_directories(tempDir);
-        htIdCount = 0;
+        fs::create_directories(root / "TEMP");
     }
     void TearDown() override {
-        tvk().setpump(nullptr, nullptr);
-        tvk() = log.library;
         calls = nullptr;
-        setRunView(nullptr);
-        tempDir.clear();
-        stopRequested = false;
         if (HasFailure() && line) std::cerr << "htsim.log:\n" << line->htsimLog() << "\n";
     }
 
     // hostpc.ini for COM0, boxes 1..boxes, every directory under the work
     // directory; the run reads it itself.
-    void writeSettings(int boxes, bool append, const tvk_openparam& p) {
-        makeDefaultIni();
-        EnvSettings.comPort = "00";
-        EnvSettings.baudCode = "07";
-        EnvSettings.ioBoxCount = (boxes < 10 ? "0" : "") + std::to_string(boxes);
-        EnvSettings.lineParamA = std::to_string(p.lineParamA);
-        EnvSettings.lineParamB = std::to_string(p.lineParamB);
-        EnvSettings.lineParamC = std::to_string(p.lineParamC);
+    void writeIni(int boxes, bool append, const tvk_openparam& p) {
+        Settings s = defaultSettings();
+        s.comPort = "00";
+        s.baudCode = "07";
+        s.ioBoxCount = (boxes < 10 ? "0" : "") + std::to_string(boxes);
+        s.lineParamA = std::to_string(p.lineParamA);
+        s.lineParamB = std::to_string(p.lineParamB);
+        s.lineParamC = std::to_string(p.lineParamC);
         for (const char* d : {"ap", "recv", "send"}) fs::create_directories(root / d);
-        EnvSettings.apDir = (root / "ap").string();
-        EnvSettings.recvDir = (root / "recv").string();
-        EnvSettings.sendDir = (root / "send").string();
-        EnvSettings.fileKind = "ALL";
-        EnvSettings.appendWord = append ? "APPEND" : "";
-        ASSERT_TRUE(writeIni());
+        s.apDir = (root / "ap").string();
+        s.recvDir = (root / "recv").string();
+        s.sendDir = (root / "send").string();
+        s.fileKind = "ALL";
+        s.appendWord = append ? "APPEND" : "";
+        Files files(prompt);
+        ASSERT_TRUE(writeSettings(files, s));
     }
 
-    // Starts the line at 2 Mbit/s and runs Execute to its end.
+    // Starts the line at 2 Mbit/s and runs Execute to its end; Cancel comes
+    // when cancelWhen says so or after `limit`.
     void run(const std::string& fleet, int boxes, bool append = false, tvk_openparam p = lineParams(40, 800, 2),
-             LineSettings s = fastLine()) {
-        writeSettings(boxes, append, p);
+             LineSettings s = fastLine(), const std::function<bool()>& cancelWhen = {}, Clock::duration limit = 30s) {
+        writeIni(boxes, append, p);
         // The previous line goes first: it restores the environment it changed.
         line.reset();
         line = std::make_unique<FleetLine>(root / "fleet.txt", fleet, s, p);
-        tvk().setpump(&pumpEvents, &view);
-        commExecute();
-        returnedAfterCancelMs = view.cancelled ? msSince(view.cancelledAt) : -1;
+        log.cancelled = cancelled = false;
+        quendril::Run r(library, view, prompt, (root / "TEMP").string());
+        const auto deadline = Clock::now() + limit;
+        std::atomic<bool> returned{false};
+        Clock::time_point cancelledAt{};
+        // Cancel from a thread of its own when cancelWhen says so, or when the
+        // run outlives its deadline (then `overran` tells the test).
+        std::thread canceller([&] {
+            for (; !returned; std::this_thread::sleep_for(1ms)) {
+                overran = Clock::now() > deadline;
+                if (!overran && !(cancelWhen && cancelWhen())) continue;
+                cancelledAt = Clock::now();
+                cancelled = log.cancelled = true;
+                requestStop(r);
+                return;
+            }
+        });
+        end = execute(r);
+        const auto returnedAt = Clock::now();
+        returned = true;
+        canceller.join();
+        using std::chrono::milliseconds;
+        returnedAfterCancelMs = cancelled ? std::chrono::duration_cast<milliseconds>(returnedAt - cancelledAt).count() : -1;
         tvk_openparam again = p;
         lineFreeAfterRun = tvk_open(0, &again) == TVK_OK;
         tvk_close();
@@ -165,16 +151,17 @@ protected:
 
     // Runs Execute until cancelWhen presses Cancel; the run must end at once,
     // poll no more and leave the port free and no staged copy behind.
-    void runAndCancel(const std::string& fleet, std::function<bool()> cancelWhen, const std::string& stage) {
+    void runAndCancel(const std::string& fleet, const std::function<bool()>& cancelWhen, const std::string& stage) {
         view = RecordingView{};
-        view.cancelWhen = std::move(cancelWhen);
         log.sendReturned = false;
+        log.polls = 0;
         log.pollsAfterCancel = 0;
         for (const char* d : {"recv", "TEMP"}) fs::remove_all(root / d);
         fs::create_directories(root / "TEMP");
-        run(fleet, 2);
-        EXPECT_TRUE(view.cancelled);
-        EXPECT_FALSE(view.overran);
+        run(fleet, 2, false, lineParams(40, 800, 2), fastLine(), cancelWhen);
+        EXPECT_TRUE(cancelled);
+        EXPECT_FALSE(overran);
+        EXPECT_EQ(end, RunEnd::AllDone);
         EXPECT_LT(returnedAfterCancelMs, 500) << "the run ends soon after Cancel";
         EXPECT_LE(log.pollsAfterCancel, 1) << "no polling after Cancel";
         EXPECT_TRUE(lineFreeAfterRun) << "the run released the port";
@@ -189,14 +176,18 @@ protected:
         return s;
     }
 
-    bool hasEntries(const fs::path& dir) { return fs::exists(dir) && !fs::is_empty(dir); }
+    static bool hasEntries(const fs::path& dir) { return fs::exists(dir) && !fs::is_empty(dir); }
 
     ScopedWorkDir work;
     fs::path root = work.path();
-    TestHost host;
+    TestPrompt prompt;
     RecordingView view;
     CallLog log;
+    const TvkTable library = loggedLibrary();
     std::unique_ptr<FleetLine> line;
+    RunEnd end = RunEnd::AllDone;
+    bool cancelled = false;
+    bool overran = false;
     long long returnedAfterCancelMs = -1;
     bool lineFreeAfterRun = false;
 };
@@ -210,8 +201,8 @@ TEST_F(ProgramRun, VanishedTerminalIsShownFailedAndTheRunServesTheNext) {
     run("box 1 id=HT0001 vanish=30000\njob 1 send " + r + "/ht1\nbox 2 id=HT0002\njob 2 send " + r +
             "/ht2\nbox 3 id=HT0003\njob 3 send " + r + "/ht3\njob 3 end\n",
         3);
-    EXPECT_FALSE(view.overran);
-    EXPECT_FALSE(view.cancelled) << "the run ended on the terminal's end of work";
+    EXPECT_FALSE(cancelled) << "the run ended on the terminal's end of work";
+    EXPECT_EQ(end, RunEnd::JobFailed);
     EXPECT_EQ(digestOf(root / "recv"), digest({{"NEXT.TXT", next}, {"LAST.TXT", last}}));
     const std::vector<Cell> finals = {{0, "HT0001", kHtErrorEnd}, {1, "HT0002", kHtDone}, {2, "HT0003", kHtDone}};
     for (const Cell& c : finals) {
@@ -239,8 +230,7 @@ TEST_F(ProgramRun, CancelAtEachStageEndsTheRunAndFreesTheLine) {
     putFile(root / "ht/BIG.BIN", big);
     putFile(root / "send/BIG.BIN", big);
     const Case cases[] = {
-        {"polling", "box 1 id=HT0001 appear=1000000\njob 1 recv\n", [this] { return view.yields >= 5; },
-         [] {}},
+        {"polling", "box 1 id=HT0001 appear=1000000\njob 1 recv\n", [this] { return log.polls >= 5; }, [] {}},
         {"receive", "box 1 id=HT0001\njob 1 send " + r + "/ht\n", [this] { return hasEntries(root / "recv"); },
          [&] {
              EXPECT_FALSE(fs::exists(root / "recv/BIG.BIN")) << "no partial file under its final name";
@@ -261,16 +251,14 @@ TEST_F(ProgramRun, CancelAtEachStageEndsTheRunAndFreesTheLine) {
 }
 
 // Cancel while the run re-polls the terminal it just installed: the run must
-// end there and serve nobody else. Disabled: repollAfterInstall keeps polling
-// after the library answers TVK_ESTOPPED, so Cancel is lost and the next
-// terminal is served (comm/polling.cpp, routed to the lead).
+// end there and serve nobody else.
 TEST_F(ProgramRun, CancelDuringTheRepollAfterAnInstallEndsTheRun) {
     const std::string r = root.string();
     const auto prog = content(5000, 62);
     putFile(root / "ap/PROG.EXE", prog);
     putFile(root / "later/LATER.TXT", content(100, 63));
     runAndCancel("box 1 id=HT0001 dir=" + r + "/t2\njob 1 install\nbox 2 id=HT0002\njob 2 send " + r + "/later\n",
-                 [this] { return log.sendReturned; }, "the re-poll after an install");
+                 [this] { return log.sendReturned.load(); }, "the re-poll after an install");
     EXPECT_EQ(digestOf(root / "t2/app"), digest({{"PROG.EXE", prog}})) << "the install itself completed";
     EXPECT_TRUE(fs::is_empty(root / "recv")) << "the terminal after the install is not served";
 }
@@ -289,7 +277,6 @@ TEST_F(ProgramRun, NoisyLineNeverShowsAWrongFileAsDone) {
     for (double ber : {1e-4, 1e-3}) {
         SCOPED_TRACE("BER " + std::to_string(ber));
         view = RecordingView{};
-        view.deadline = Clock::now() + 4s;  // then Cancel ends the run
         int done = 0, failed = 0;
         view.onCell = [&](const Cell& c) {
             if (c.state == kHtWaiting) return;
@@ -303,7 +290,7 @@ TEST_F(ProgramRun, NoisyLineNeverShowsAWrongFileAsDone) {
         LineSettings s = fastLine();
         s.bitErrorRate = ber;
         s.seed = 7;
-        run(fleet, 2, false, lineParams(40, 800, 3), s);
+        run(fleet, 2, false, lineParams(40, 800, 3), s, {}, 4s);  // then Cancel ends the run
         EXPECT_EQ(wrongFiles(root / "recv", fromHt), "");
         EXPECT_EQ(wrongFiles(root / "t2/recv", toHt), "");
         int redWithoutWord = 0;
@@ -311,13 +298,12 @@ TEST_F(ProgramRun, NoisyLineNeverShowsAWrongFileAsDone) {
         EXPECT_GE(static_cast<int>(view.errCodes.size()) - redWithoutWord, failed) << "each red cell has its error word";
         EXPECT_GT(done + failed, 0) << "jobs were served";
         std::cout << "[faults] program on a line with BER " << ber << ": " << done << " jobs shown done, " << failed
-                  << " shown failed" << (view.overran ? ", run cancelled at its deadline" : "") << "\n";
+                  << " shown failed" << (overran ? ", run cancelled at its deadline" : "") << "\n";
     }
 }
 
 // Appending onto a 64 KiB file system that holds the stored file: the run
-// reports the failure in a box whose OK ends the program. Returns false when
-// no such file system can be mounted here.
+// reports the failure in a box whose OK ends the program.
 class FullDiskAppend : public ProgramRun {
 protected:
     struct Unmount {
@@ -327,6 +313,7 @@ protected:
         }
     };
 
+    // False when no such file system can be mounted here.
     bool appendOntoFullDisk() {
         fs::create_directories(root / "recv");
         if (::mount("tmpfs", (root / "recv").c_str(), "tmpfs", 0, "size=64k") != 0) {
@@ -336,17 +323,12 @@ protected:
         unmount.dir = root / "recv";
         putFile(root / "recv/Data.txt", stored);
         putFile(root / "ht/DATA.TXT", arriving);
-        try {
-            run("box 1 id=HT0001\njob 1 send " + root.string() + "/ht\njob 1 end\n", 1, true);
-        } catch (const ProgramEnded& e) {
-            exitCode = e.exitCode;
-        }
+        run("box 1 id=HT0001\njob 1 send " + root.string() + "/ht\njob 1 end\n", 1, true);
         return true;
     }
 
     const std::string stored = content(40000, 71), arriving = content(40000, 72);
     std::string mountError;
-    int exitCode = 0;
     Unmount unmount;
 };
 
@@ -354,10 +336,10 @@ protected:
 // appends it once there is room.
 TEST_F(FullDiskAppend, KeepsTheStoredFileAndTheReceivedCopyUntilThereIsRoom) {
     if (!appendOntoFullDisk()) GTEST_SKIP() << "no small file system: " << mountError;
-    EXPECT_FALSE(view.overran);
-    EXPECT_EQ(exitCode, 1);
-    ASSERT_EQ(host.shown.size(), 1u) << "the failed append is reported";
-    EXPECT_EQ(host.shown[0].text, "Not enough free area\r" + root.string() + "/recv/Data.txt");
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(end, RunEnd::FileFailed);
+    ASSERT_EQ(prompt.shown.size(), 1u) << "the failed append is reported";
+    EXPECT_EQ(prompt.shown[0].text, "Not enough free area\r" + root.string() + "/recv/Data.txt");
     EXPECT_EQ(digestOf(root / "recv"), digest({{"Data.txt", stored}})) << "the stored file keeps its bytes";
     std::vector<std::string> kept;
     for (const auto& [name, bytes] : snapshot(root / "TEMP")) {

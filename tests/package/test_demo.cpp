@@ -53,9 +53,9 @@ protected:
     }
 
     // Runs the demo without a display, so the program runs offscreen.
-    int runDemo(const fs::path& work) {
+    int runDemo(const fs::path& work, const fs::path& bin = QUENDRIL_BIN_DIR) {
         const CommandResult r = runCommand("env -u DISPLAY -u WAYLAND_DISPLAY QUENDRIL_DEMO_BIN=" +
-                                           shellQuote(QUENDRIL_BIN_DIR) + " QUENDRIL_DEMO_DIR=" +
+                                           shellQuote(bin.string()) + " QUENDRIL_DEMO_DIR=" +
                                            shellQuote(work.string()) + " " +
                                            shellQuote((kSource / "scripts/demo").string()) + " --auto");
         output = r.output;
@@ -71,6 +71,11 @@ TEST_F(Demo, AutoServesEveryJobInBothPassesAndStopsTheLine) {
     ASSERT_EQ(runDemo(work), 0);
     EXPECT_NE(output.find("== Pass 1-normal"), std::string::npos);
     EXPECT_NE(output.find("== Pass 2-append"), std::string::npos);
+    // Each pass reports the program's own time, once.
+    std::size_t timings = 0;
+    for (std::size_t at = 0; (at = output.find("\n-- quendril AUTO took ", at)) != std::string::npos; ++at) ++timings;
+    EXPECT_EQ(timings, 2u);
+    EXPECT_EQ(output.find("no terminal was served"), std::string::npos);
 
     const fs::path samples = kSource / "demo";
     const auto sample = [&](const char* p) { return readBytes(samples / p); };
@@ -116,6 +121,24 @@ TEST_F(Demo, AutoServesEveryJobInBothPassesAndStopsTheLine) {
     for (const auto& f : folders) EXPECT_EQ(namesIn(work / f.dir), f.names) << f.dir;
 
     EXPECT_EQ(processesNaming(work.string()), 0) << "lineemu or htsim still running";
+}
+
+// A fleet that cannot open its end of the line ends the demo with htsim's
+// reason, before the program runs, and stops the line.
+TEST_F(Demo, SaysWhenHtsimCannotOpenTheLine) {
+    const fs::path bin = scratch / "bin", work = scratch / "run";
+    fs::create_directories(bin);
+    for (const char* real : {"quendril", "lineemu"}) {
+        fs::create_symlink(fs::path(QUENDRIL_BIN_DIR) / real, bin / real);
+    }
+    std::ofstream(bin / "htsim") << "#!/bin/sh\necho \"htsim: cannot open $2 (busy)\" >&2\nexit 2\n";
+    fs::permissions(bin / "htsim", fs::perms::owner_all);
+    EXPECT_EQ(runDemo(work, bin), 1);
+    EXPECT_NE(output.find("Pass 1-normal: htsim could not open the line: cannot open " + (work / "line/fleet").string() +
+                          " (busy)\n"),
+              std::string::npos);
+    EXPECT_EQ(output.find("quendril AUTO took"), std::string::npos);
+    EXPECT_EQ(processesNaming(work.string()), 0) << "lineemu still running";
 }
 
 TEST_F(Demo, LeavesAFolderOfTheUsersAlone) {

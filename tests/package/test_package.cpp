@@ -64,6 +64,8 @@ TEST_F(Package, HoldsExactlyTheInstalledFiles) {
         "./usr/include/tervolk.h",
         "./usr/share/applications/quendril.desktop",
         "./usr/share/icons/hicolor/48x48/apps/quendril.png",
+        "./usr/lib/systemd/system/quendril-auto@.service",
+        "./usr/lib/systemd/system/quendril-auto@.timer",
         "./usr/share/doc/quendril/README.md",
         "./usr/share/doc/quendril/line-protocol.md",
         "./usr/share/doc/quendril/htsim.md",

@@ -1,17 +1,29 @@
-#include "qthost.h"
+#include "windowprompt.h"
 
+#include <QApplication>
 #include <QMessageBox>
-#include <cstdio>
-#include <cstdlib>
+#include <QThread>
+
+#include "messages.h"
 
 namespace quendril {
 
-int16_t QtHost::messageBox(const std::string& text, BoxButtons buttons) {
+BoxAnswer WindowPrompt::show(const Failure& failure) {
+    if (QThread::currentThread() == qApp->thread()) return showHere(failure);
+    BoxAnswer answer = kAnswerCancel;
+    QMetaObject::invokeMethod(
+        qApp, [&] { answer = showHere(failure); }, Qt::BlockingQueuedConnection);
+    return answer;
+}
+
+BoxAnswer WindowPrompt::showHere(const Failure& failure) {
+    const MessageRule rule = messageRule(failure);
+    if (rule.text.empty()) return kAnswerOk;
     QWidget* parent = (mainWindow_ && mainWindow_->isVisible()) ? mainWindow_.data() : nullptr;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("QUENDRIL"),
-                    QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())),
+                    QString::fromLatin1(rule.text.data(), static_cast<qsizetype>(rule.text.size())),
                     QMessageBox::NoButton, parent);
-    if (buttons == BoxButtons::Ok) {
+    if (rule.buttons == BoxButtons::Ok) {
         box.setStandardButtons(QMessageBox::Ok);
         box.setEscapeButton(QMessageBox::Ok);
         box.exec();
@@ -23,17 +35,6 @@ int16_t QtHost::messageBox(const std::string& text, BoxButtons buttons) {
     box.setEscapeButton(QMessageBox::Cancel);
     box.exec();
     return box.clickedButton() == box.button(QMessageBox::Retry) ? kAnswerRetry : kAnswerCancel;
-}
-
-void QtHost::endProgram(int exitCode) {
-    // Closing the main window runs its unload handling; during a run that
-    // handling ends the program itself and comes back here.
-    if (!ending_ && mainWindow_) {
-        ending_ = true;
-        mainWindow_->close();
-    }
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
 }
 
 }  // namespace quendril

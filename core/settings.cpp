@@ -1,4 +1,4 @@
-#include "hostpcIni.h"
+#include "settings.h"
 
 #include <array>
 #include <charconv>
@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "declar.h"
 #include "filehelpers.h"
-#include "host.h"
 #include "messages.h"
 
 namespace quendril {
@@ -23,7 +21,7 @@ constexpr const char* kDefaultFileKind = "ALL";
 
 // The fixed columns of line 1, in file order. Field 0 (the tag) has no range.
 struct FixedField {
-    std::string EnvSettingsRecord::*field;
+    std::string Settings::*field;
     std::size_t column;  // 1-based
     std::size_t width;
     const char* defaultText;
@@ -32,16 +30,16 @@ struct FixedField {
 };
 
 constexpr std::array<FixedField, 10> kFixedFields{{
-    {&EnvSettingsRecord::fileTag, 1, 10, kIniFileTag, 0, 0},
-    {&EnvSettingsRecord::ioBoxCount, 11, 2, "16", 1, 16},
-    {&EnvSettingsRecord::comPort, 13, 2, "00", 0, 1},
-    {&EnvSettingsRecord::baudCode, 15, 2, "03", 0, 7},
-    {&EnvSettingsRecord::dataLength, 17, 2, "08", 7, 8},
-    {&EnvSettingsRecord::parityCode, 19, 2, "00", 0, 2},
-    {&EnvSettingsRecord::stopBits, 21, 2, "01", 1, 2},
-    {&EnvSettingsRecord::lineParamA, 23, 4, "0050", 30, 300},
-    {&EnvSettingsRecord::lineParamB, 27, 5, "03000", 500, 10000},
-    {&EnvSettingsRecord::lineParamC, 32, 2, "03", 0, 99},
+    {&Settings::fileTag, 1, 10, kIniFileTag, 0, 0},
+    {&Settings::ioBoxCount, 11, 2, "16", 1, 16},
+    {&Settings::comPort, 13, 2, "00", 0, 1},
+    {&Settings::baudCode, 15, 2, "03", 0, 7},
+    {&Settings::dataLength, 17, 2, "08", 7, 8},
+    {&Settings::parityCode, 19, 2, "00", 0, 2},
+    {&Settings::stopBits, 21, 2, "01", 1, 2},
+    {&Settings::lineParamA, 23, 4, "0050", 30, 300},
+    {&Settings::lineParamB, 27, 5, "03000", 500, 10000},
+    {&Settings::lineParamC, 32, 2, "03", 0, 99},
 }};
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -118,9 +116,9 @@ int32_t saturatedRound(double v) {
     return static_cast<int32_t>(r);
 }
 
-[[noreturn]] void settingsFileError() {
-    dispAppErr(kAppErrSettingsFile, "");
-    endProgram(1);
+bool settingsFileError(Files& files) {
+    files.report({FailureKind::App, kAppErrSettingsFile, "", "", FailureArea::Settings});
+    return false;
 }
 
 // Defaults are written only over nothing: an existence test the user
@@ -133,26 +131,28 @@ bool confirmedMissing(const std::string& path) {
 std::string currentDir() { return std::filesystem::current_path().string(); }
 
 // The seven lines of hostpc.ini; fewer than six is a damaged file.
-std::array<std::string, kIniLines> readIniLines() {
+bool readIniLines(Files& files, std::array<std::string, kIniLines>& lines) {
     InputFile file;
     // Without its settings the program cannot go on; the box said why.
-    if (!openInput(file, kIniFileName)) endProgram(1);
-    std::array<std::string, kIniLines> lines;
+    if (!openInput(files, file, kIniFileName)) {
+        if (!files.ending()) files.report({FailureKind::GivenUp, 0, kIniFileName, "", FailureArea::Settings});
+        return false;
+    }
     for (int i = 0; i < kIniLines; ++i) {
         if (file.atEnd()) {
             if (i == kIniLines - 1) break;
-            file.close();
-            settingsFileError();
+            return settingsFileError(files);
         }
-        lineInput(file, lines[i]);
+        lineInput(files, file, lines[i]);
+        if (files.ending()) return false;
     }
-    return lines;
+    return true;
 }
 
-void storeFixedFields(const std::string& line1) {
+void storeFixedFields(Settings& settings, const std::string& line1) {
     for (const FixedField& f : kFixedFields) {
         const std::size_t from = f.column - 1;
-        EnvSettings.*f.field = fitWidth(from < line1.size() ? line1.substr(from, f.width) : "", f.width);
+        settings.*f.field = fitWidth(from < line1.size() ? line1.substr(from, f.width) : "", f.width);
     }
 }
 
@@ -162,16 +162,16 @@ bool inRange(const std::string& text, int low, int high) {
     return v >= low && v <= high;
 }
 
-std::string iniBytes() {
+std::string iniBytes(const Settings& settings) {
     std::string out;
-    for (const FixedField& f : kFixedFields) out += fitWidth(EnvSettings.*f.field, f.width);
+    for (const FixedField& f : kFixedFields) out += fitWidth(settings.*f.field, f.width);
     out += kCrLf;
-    for (const std::string* s : {&EnvSettings.apDir, &EnvSettings.recvDir, &EnvSettings.sendDir}) {
+    for (const std::string* s : {&settings.apDir, &settings.recvDir, &settings.sendDir}) {
         out += *s + kCrLf;
     }
-    out += fitWidth(EnvSettings.fileKind, kFileKindWidth) + kCrLf;
-    out += EnvSettings.htIdFile + kCrLf;
-    out += EnvSettings.appendWord + kCrLf;
+    out += fitWidth(settings.fileKind, kFileKindWidth) + kCrLf;
+    out += settings.htIdFile + kCrLf;
+    out += settings.appendWord + kCrLf;
     return out;
 }
 
@@ -189,7 +189,7 @@ std::string iniBytes() {
 // ends the fields as if the file ended there.
 class FieldReader {
 public:
-    explicit FieldReader(InputFile& file) : file_(file) {}
+    FieldReader(Files& files, InputFile& file) : files_(files), file_(file) {}
 
     bool atEnd() { return failed_ || file_.atEnd(); }
     bool lineEnded() const { return lineEnded_; }
@@ -251,42 +251,39 @@ private:
         while (!failed_) {
             const int c = file_.get();
             if (c != EOF || !file_.readError()) return c;
-            if (reportFileFailure(file_.readError(), file_.path()) != kAnswerRetry) failed_ = true;
+            Failure failure = fileFailure(file_.readError(), file_.path());
+            failure.area = files_.area();
+            if (files_.report(std::move(failure)) != kAnswerRetry) failed_ = true;
         }
         return EOF;
     }
 
+    Files& files_;
     InputFile& file_;
     bool failed_ = false;
     bool lineEnded_ = false;
 };
 
-void clearIdTable() {
-    for (HtIdEntry& e : HtIdTable) e = {"", "", "", fitWidth("", kFileKindWidth)};
-    htIdCount = 0;
-}
-
 // Reads records until an empty ID, the end of the file or the last slot;
 // the number of slots that count. A record is one line: fields a short line
 // lacks stay empty, fields beyond the fourth are dropped.
-int16_t readIdRecords(FieldReader& fields) {
-    for (int16_t i = 0; i < kHtIdSlots; ++i) {
-        HtIdEntry& e = HtIdTable[i];
+TerminalTable readIdRecords(FieldReader& fields) {
+    TerminalTable table;
+    while (table.size() < kHtIdSlots) {
+        Terminal e;
         e.htId = fields.next();
-        if (e.htId.empty() || fields.atEnd()) {
-            e.htId.clear();
-            return i;
-        }
+        if (e.htId.empty() || fields.atEnd()) break;
         for (std::string* field : {&e.recvDir, &e.sendDir, &e.fileKind}) {
             if (!fields.lineEnded()) *field = fields.next();
             if (fields.atEnd()) break;
         }
         e.fileKind = fitWidth(e.fileKind, kFileKindWidth);
-        if (fields.atEnd()) return static_cast<int16_t>(i + 1);
+        table.push_back(std::move(e));
+        if (fields.atEnd()) break;
         fields.skipLine();
-        if (fields.atEnd()) return static_cast<int16_t>(i + 1);
+        if (fields.atEnd()) break;
     }
-    return kHtIdSlots;
+    return table;
 }
 
 }  // namespace
@@ -325,68 +322,88 @@ std::string fileKindCode(int16_t index) {
     }
 }
 
-void readIni() {
-    if (!existFile(kIniFileName) && confirmedMissing(kIniFileName)) makeDefaultIni();
-    const auto lines = readIniLines();
-    storeFixedFields(lines[0]);
-    EnvSettings.apDir = trimBlanks(lines[1]);
-    EnvSettings.recvDir = trimBlanks(lines[2]);
-    EnvSettings.sendDir = trimBlanks(lines[3]);
-    EnvSettings.fileKind = fitWidth(trimBlanks(lines[4]), kFileKindWidth);
-    EnvSettings.htIdFile = trimBlanks(lines[5]);
-    EnvSettings.appendWord = upperAscii(trimBlanks(lines[6]));
-    EnvSettings.appendMode = EnvSettings.appendWord == kAppendWord;
-    checkIni();
+bool readSettings(Files& files, Settings& settings) {
+    const FailureArea area = files.area();
+    files.setArea(FailureArea::Settings);
+    if (!existFile(files, kIniFileName) && !files.ending() && confirmedMissing(kIniFileName)) {
+        writeSettings(files, defaultSettings());
+    }
+    std::array<std::string, kIniLines> lines;
+    bool ok = !files.ending() && readIniLines(files, lines);
+    if (ok) {
+        Settings read;
+        storeFixedFields(read, lines[0]);
+        read.apDir = trimBlanks(lines[1]);
+        read.recvDir = trimBlanks(lines[2]);
+        read.sendDir = trimBlanks(lines[3]);
+        read.fileKind = fitWidth(trimBlanks(lines[4]), kFileKindWidth);
+        read.htIdFile = trimBlanks(lines[5]);
+        read.appendWord = upperAscii(trimBlanks(lines[6]));
+        read.appendMode = read.appendWord == kAppendWord;
+        ok = checkSettings(files, read);
+        if (ok) settings = std::move(read);
+    }
+    files.setArea(area);
+    return ok && !files.ending();
 }
 
-void checkIni() {
-    if (EnvSettings.fileTag != kIniFileTag) settingsFileError();
+bool checkSettings(Files& files, Settings& settings) {
+    if (settings.fileTag != kIniFileTag) return settingsFileError(files);
     for (std::size_t i = 1; i < kFixedFields.size(); ++i) {
         const FixedField& f = kFixedFields[i];
-        if (!inRange(EnvSettings.*f.field, f.low, f.high)) EnvSettings.*f.field = f.defaultText;
+        if (!inRange(settings.*f.field, f.low, f.high)) settings.*f.field = f.defaultText;
     }
     // An empty directory finds nothing either: it would otherwise become the
     // root directory once a separator is appended.
     const std::string cwd = currentDir();
-    for (std::string* dir : {&EnvSettings.apDir, &EnvSettings.recvDir, &EnvSettings.sendDir}) {
-        if (dirFirst(*dir, kMaskDirectory).empty()) {
+    for (std::string* dir : {&settings.apDir, &settings.recvDir, &settings.sendDir}) {
+        if (listEntries(files, *dir, kMaskDirectory).empty()) {
             *dir = cwd;
             appendSeparator(*dir);
         }
     }
-    if (fileKindIndex(EnvSettings.fileKind) == -1) EnvSettings.fileKind = kDefaultFileKind;
-    if (EnvSettings.htIdFile.empty()) settingsFileError();
+    if (fileKindIndex(settings.fileKind) == -1) settings.fileKind = kDefaultFileKind;
+    if (settings.htIdFile.empty()) return settingsFileError(files);
+    return !files.ending();
 }
 
-bool writeIni() { return writeFileAtomically(kIniFileName, iniBytes()); }
+bool writeSettings(Files& files, const Settings& settings) {
+    const FailureArea area = files.area();
+    files.setArea(FailureArea::Settings);
+    const bool ok = writeFileAtomically(files, kIniFileName, iniBytes(settings));
+    files.setArea(area);
+    return ok;
+}
 
-void makeDefaultIni() {
-    for (const FixedField& f : kFixedFields) EnvSettings.*f.field = f.defaultText;
+Settings defaultSettings() {
+    Settings settings;
+    for (const FixedField& f : kFixedFields) settings.*f.field = f.defaultText;
     const std::string cwd = currentDir();
-    EnvSettings.apDir = cwd;
-    EnvSettings.recvDir = cwd;
-    EnvSettings.sendDir = cwd;
-    EnvSettings.fileKind = kDefaultFileKind;
-    EnvSettings.htIdFile = kDefaultIdFile;
-    EnvSettings.appendWord.clear();
-    writeIni();
+    settings.apDir = cwd;
+    settings.recvDir = cwd;
+    settings.sendDir = cwd;
+    settings.fileKind = kDefaultFileKind;
+    settings.htIdFile = kDefaultIdFile;
+    return settings;
 }
 
-void readIdInf() {
-    clearIdTable();
-    const std::string path = EnvSettings.htIdFile;
-    if (!existFile(path) && confirmedMissing(path)) makeDefaultIdInf();
+bool readIdFile(Files& files, const Settings& settings, TerminalTable& terminals) {
+    const FailureArea area = files.area();
+    files.setArea(FailureArea::Settings);
+    const std::string& path = settings.htIdFile;
+    terminals.clear();
+    if (!existFile(files, path) && !files.ending() && confirmedMissing(path)) {
+        writeFileAtomically(files, path, std::string("hostpcid.inf") + kCrLf + kWildcardId + ",,," + kCrLf);
+    }
     InputFile file;
-    if (!openInput(file, path)) return;
-    std::string header;
-    if (!file.atEnd()) lineInput(file, header);
-    FieldReader fields(file);
-    htIdCount = readIdRecords(fields);
-}
-
-void makeDefaultIdInf() {
-    writeFileAtomically(EnvSettings.htIdFile,
-                        std::string("hostpcid.inf") + kCrLf + kWildcardId + ",,," + kCrLf);
+    if (!files.ending() && openInput(files, file, path)) {
+        std::string header;
+        if (!file.atEnd()) lineInput(files, file, header);
+        FieldReader fields(files, file);
+        if (!files.ending()) terminals = readIdRecords(fields);
+    }
+    files.setArea(area);
+    return !files.ending();
 }
 
 }  // namespace quendril
