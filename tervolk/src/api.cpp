@@ -36,6 +36,8 @@ struct Session final : Hooks, Progress, JobChecks {
     std::set<uint8_t> connected;
     uint32_t status = 0;
     std::atomic<bool> stop{false};
+    // The last line call met a stop: the run is ending (see tvk_disconnect).
+    bool stopped = false;
     bool honourStop = true;
     bool busy = false;  // a line call is running (a callback may call in)
     int32_t hwnd = 0;
@@ -102,6 +104,7 @@ private:
 // A call that meets a stop request returns TVK_ESTOPPED once and clears it.
 int16_t consumeStop() {
     session().stop = false;
+    session().stopped = true;
     return TVK_ESTOPPED;
 }
 
@@ -206,6 +209,7 @@ int16_t tvk_open(int32_t port, tvk_openparam* param) {
     s.connected.clear();
     s.status = 0;
     s.stop = false;
+    s.stopped = false;
     return TVK_OK;
 }
 
@@ -222,14 +226,15 @@ int16_t tvk_disconnect(int32_t mode, tvk_comminfo* info) {
     if (!s.link) return TVK_ENOTOPEN;
     if (mode != 0 && mode != 1) return TVK_EARG;
     if (mode == 0 && (!info || info->aux2 < 1 || info->aux2 > kMaxBoxes)) return TVK_EARG;
-    // A release is how a stopped run ends: it does not take the stop.
+    // A release is how a stopped run ends: it does not take the stop, and
+    // after one it does not wait behind the box's stale data.
     s.honourStop = false;
     bool all = true;
     if (mode == 1) {
-        for (uint8_t box : s.connected) all = releaseBox(*s.link, box) && all;
+        for (uint8_t box : s.connected) all = releaseBox(*s.link, box, s.stopped) && all;
         s.connected.clear();
     } else {
-        all = releaseBox(*s.link, uint8_t(info->aux2));
+        all = releaseBox(*s.link, uint8_t(info->aux2), s.stopped);
         s.connected.erase(uint8_t(info->aux2));
     }
     s.honourStop = true;
@@ -269,6 +274,7 @@ int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
     if (!mode || boxCount < 1 || boxCount > kMaxBoxes) return TVK_EARG;
     s.status = 0;
     s.link->takeStatus();
+    s.stopped = false;
     if (s.stop) return consumeStop();
     auto start = Clock::now();
     s.forgetRecords();

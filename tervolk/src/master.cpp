@@ -46,6 +46,9 @@ private:
     Clock::time_point lastHeard_;
 };
 
+// How long a release after a stop may wait behind the box's stale data.
+constexpr auto kHurriedRelease = std::chrono::seconds(1);
+
 // Tells the box at once, even while a stop is pending.
 void abortJob(Link& link, uint8_t addr) { link.send(control(addr, FrameType::Abort), true); }
 
@@ -65,15 +68,17 @@ int failed(uint32_t& status, uint32_t bits, int code = TVK_EFAIL) {
 // (a frame it was sending, or what sits in its driver's buffer), the wait
 // goes on until it has been quiet for lineParamA, but not once the box has
 // been silent for lineParamB.
+// cap, when given, ends the wait whatever the line still carries.
 template <class Accept>
 Got awaitFrom(Link& link, uint8_t addr, Clock::time_point deadline, Frame& f,
-              std::initializer_list<FrameType> wanted, Accept&& accept) {
+              std::initializer_list<FrameType> wanted, Accept&& accept,
+              Clock::time_point cap = Clock::time_point::max()) {
     const auto start = Clock::now();
     for (;;) {
-        auto limit = std::max(deadline, link.progressDeadline(start));
+        auto limit = std::min(cap, std::max(deadline, link.progressDeadline(start)));
         auto until = std::min(limit, std::max(deadline, link.lastInputAt() + Ms(link.timers().responseMs)));
         Got g = link.receive(f, until);
-        if (g == Got::Timeout && Clock::now() < link.progressDeadline(start) &&
+        if (g == Got::Timeout && Clock::now() < std::min(cap, link.progressDeadline(start)) &&
             link.lastInputAt() + Ms(link.timers().responseMs) > Clock::now())
             continue;
         if (g != Got::Frame) return g;
@@ -309,7 +314,13 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
     }
 }
 
-bool releaseBox(Link& link, uint8_t addr) {
+bool releaseBox(Link& link, uint8_t addr, bool hurried) {
+    if (hurried) {
+        if (link.send(control(addr, FrameType::Disc)) != Got::Frame) return false;
+        Frame f;
+        return awaitFrom(link, addr, link.answerDeadline(0), f, {FrameType::Ua}, [](const Frame&) { return true; },
+                         Clock::now() + kHurriedRelease) == Got::Frame;
+    }
     for (int attempt = 0; attempt <= link.timers().retries; ++attempt) {
         if (link.send(control(addr, FrameType::Disc)) != Got::Frame) return false;
         Frame f;

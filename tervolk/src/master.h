@@ -35,7 +35,10 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
 int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,
               uint32_t& status);
 
-// Releases the terminal of a box; true when the box confirmed it.
-bool releaseBox(Link& link, uint8_t addr);
+// Releases the terminal of a box; true when the box confirmed it. hurried:
+// the run was stopped and is ending, so the release is sent once and its
+// answer awaited no longer than a second, even while the line still carries
+// what the box sent before it heard of the stop.
+bool releaseBox(Link& link, uint8_t addr, bool hurried = false);
 
 }  // namespace tvk

@@ -4,6 +4,7 @@
 // and ends by itself when the line is lost.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -78,7 +79,9 @@ protected:
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         // Two files: two writers of one file would overwrite each other's lines.
         ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.out", root + "/quendril.log"});
+        running = &program;
         if (duringRun) duringRun(rig);
+        running = nullptr;
         const std::optional<int> status = program.wait(std::chrono::seconds(90));
         rig.stop();
         htsimLog = readBytes(rig.dir() + "/htsim.log");
@@ -110,6 +113,7 @@ protected:
 
     int exitStatus = -1;
     std::string htsimLog;
+    ChildProcess* running = nullptr;  // the program, while runProgram runs it
 };
 
 TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
@@ -253,6 +257,81 @@ TEST_F(EndToEnd, DefaultSetUpKeepsTheProgramsOwnFiles) {
     for (const char* own : {"hostpc.ini", "HOSTPCID.INF", ".bashrc", "TEMP"}) {
         EXPECT_EQ(std::find(fetched.begin(), fetched.end(), own), fetched.end()) << own << " was sent";
     }
+}
+
+// AUTO never waits for a person: what would be a box goes to standard error
+// with the system's reason, and the exit status says what ended the run.
+TEST_F(EndToEnd, AutoEndsWithAStatusInsteadOfABox) {
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        int status;
+        const char* said;
+    } rows[] = {
+        {"damaged settings",
+         [this] { file("hostpc.ini", "HOSTPC.IN_1600\r\n.\r\n.\r\n.\r\nALL\r\nHOSTPCID.INF\r\n\r\n"); }, 2,
+         "Environment settingfile error"},
+        {"missing device", [this] { writeIni(false); ::setenv("QUENDRIL_COM0", (root + "/no-such-port").c_str(), 1); },
+         3, "no-such-port: No such file or directory"},
+        {"not a device", [this] { writeIni(false); ::setenv("QUENDRIL_COM0", (root + "/hostpc.ini").c_str(), 1); }, 3,
+         "not a serial device"},
+    };
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        fs::remove(root + "/hostpc.ini");
+        r.setUp();
+        ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.out", root + "/quendril.log"});
+        EXPECT_EQ(program.wait(std::chrono::seconds(30)), r.status);
+        EXPECT_NE(programLog().find(r.said), std::string::npos) << programLog();
+        ::unsetenv("QUENDRIL_COM0");
+    }
+}
+
+// A terminal whose own transmit directory is missing ends the run at once
+// with a local file error: status 4, the line released, nobody else served.
+TEST_F(EndToEnd, MissingTransmitDirectoryEndsTheRunWithStatusFour) {
+    writeIni(false);
+    writeIdFile({"HT0001,," + root + "/gone,ALL"});
+    ASSERT_TRUE(runProgram("box 1 id=HT0001\njob 1 recv\nbox 2 id=HT0002\njob 2 end\n"))
+        << "the program waited for a person";
+    EXPECT_EQ(exitStatus, 4);
+    EXPECT_NE(programLog().find(root + "/gone"), std::string::npos) << programLog();
+}
+
+// SIGINT and SIGTERM in the middle of a receive: the box is told (its job
+// fails and will be sent again), no partial file stays, the port's lock is
+// released, and the program ends with 128 + the signal soon after.
+TEST_F(EndToEnd, SignalsStopARunningTransferCleanly) {
+    const std::string lockDir = dir("locks");
+    ::setenv("TVK_LOCK_DIR", lockDir.c_str(), 1);
+    file("big/SALES.DAT", content(2 * 1024 * 1024, 11));
+    for (int sig : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(sig);
+        writeIni(false);
+        writeIdFile({"&&&&&&,,,"});
+        std::chrono::steady_clock::duration took{};
+        ASSERT_TRUE(runProgram("box 1 id=HT0001\njob 1 send " + root + "/big\n", [&](LineRig&) {
+            // Until the receive has stored its first bytes.
+            for (int i = 0; i < 300 && filesIn("recv").empty(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            const auto signalled = std::chrono::steady_clock::now();
+            ::kill(running->pid(), sig);
+            running->wait(std::chrono::seconds(10));
+            took = std::chrono::steady_clock::now() - signalled;
+        })) << "the program did not end";
+        EXPECT_EQ(exitStatus, 128 + sig);
+        EXPECT_LT(took, std::chrono::seconds(2));
+        EXPECT_TRUE(filesIn("recv").empty()) << "no partial file";
+        EXPECT_TRUE(filesIn("TEMP").empty());
+        EXPECT_TRUE(filesIn("locks").empty()) << "the port is released";
+        EXPECT_NE(htsimLog.find("jobs ok 0 failed 1"), std::string::npos) << htsimLog;
+        std::cout << "[e2e] signal " << sig << ": the program ended "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms later\n";
+    }
+    ::unsetenv("TVK_LOCK_DIR");
 }
 
 }  // namespace
