@@ -44,6 +44,16 @@ int16_t runJob(Run& run, int16_t i, const std::string& id) {
     return kOutcomeFailed;
 }
 
+// The run log lives in the working folder, beside TEMP.
+std::string workFolder(const Run& run) { return std::filesystem::path(run.tempDir).parent_path().string(); }
+
+void logLine(const Run& run, const JobRecord& line) {
+    Directory work;
+    if (!work.open(workFolder(run))) appendRunLog(work, line);
+}
+
+void logFailure(const Run& run, const Failure& failure) { logRunFailure(workFolder(run), failure); }
+
 const char* resultOf(int16_t outcome) {
     switch (outcome) {
     case kOutcomeDone: return "done";
@@ -67,8 +77,7 @@ void recordJob(Run& run, const CommInfo& info, int16_t kind, std::chrono::system
                   resultOf(outcome),
                   static_cast<std::uint16_t>(word),
                   statusText(word)};
-    Directory work;
-    if (!work.open(std::filesystem::path(run.tempDir).parent_path().string())) appendRunLog(work, job);
+    logLine(run, job);
     run.jobs.push_back(std::move(job));
 }
 
@@ -131,7 +140,9 @@ bool openLine(Run& run) {
     OpenParam openParam = makeOpenParam(run.settings);
     if (run.tvk.open(numericValue(run.settings.comPort), &openParam) >= 0) return true;
     const int32_t port = numericValue(run.settings.comPort);
-    run.files.report({FailureKind::App, kAppErrOpen, portName(run.settings), portReason(port), FailureArea::Line});
+    const Failure failure{FailureKind::App, kAppErrOpen, portName(run.settings), portReason(port), FailureArea::Line};
+    run.files.report(failure);
+    logFailure(run, failure);
     return false;
 }
 
@@ -149,7 +160,10 @@ void requestStop(Run& run) {
 }
 
 RunEnd execute(Run& run) {
-    if (!readSettings(run.files, run.settings)) return RunEnd::SettingsFailed;
+    if (!readSettings(run.files, run.settings)) {
+        if (run.files.ending()) logFailure(run, *run.files.ending());
+        return RunEnd::SettingsFailed;
+    }
     reportPending(run);
     if (run.stopping()) return RunEnd::AllDone;
     if (!openLine(run)) return RunEnd::LineFailed;
@@ -173,7 +187,10 @@ RunEnd execute(Run& run) {
         if (stopRun) break;
     }
     closeLine(run);
-    if (run.files.ending()) return RunEnd::FileFailed;
+    if (run.files.ending()) {
+        logFailure(run, *run.files.ending());
+        return RunEnd::FileFailed;
+    }
     if (end == RunEnd::AllDone && failed) end = RunEnd::JobFailed;
     return end;
 }

@@ -159,6 +159,7 @@ bool frmQuendril::Form_Load(const std::string& commandLine) {
     tempDir_ = std::filesystem::current_path().string() + std::filesystem::path::preferred_separator + "TEMP";
     if (readSettings(files, settings_) && readIdFile(files, settings_, terminals_)) makeDir(files, tempDir_);
     if (files.ending()) {
+        logRunFailure(std::filesystem::current_path().string(), *files.ending());
         exitStatus_ = exitStatusOf(*files.ending());
         return false;
     }

@@ -260,7 +260,8 @@ TEST_F(EndToEnd, DefaultSetUpKeepsTheProgramsOwnFiles) {
 }
 
 // AUTO never waits for a person: what would be a box goes to standard error
-// with the system's reason, and the exit status says what ended the run.
+// and the run log with the system's reason, and the exit status says what
+// ended the run.
 TEST_F(EndToEnd, AutoEndsWithAStatusInsteadOfABox) {
     const struct {
         const char* what;
@@ -284,6 +285,7 @@ TEST_F(EndToEnd, AutoEndsWithAStatusInsteadOfABox) {
         ChildProcess program({QUENDRIL_BIN, "AUTO"}, {"/dev/null", root + "/quendril.out", root + "/quendril.log"});
         EXPECT_EQ(program.wait(std::chrono::seconds(30)), r.status);
         EXPECT_NE(programLog().find(r.said), std::string::npos) << programLog();
+        EXPECT_NE(readBytes(root + "/quendril-log.csv").find(r.said), std::string::npos) << "the run log says why";
         ::unsetenv("QUENDRIL_COM0");
     }
 }
