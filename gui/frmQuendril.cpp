@@ -308,7 +308,11 @@ void frmQuendril::endProgram(int status) {
 }
 
 void frmQuendril::Form_QueryUnload(bool& cancel) {
-    if (!run_) return;
+    // Closed by the user while idle: a plain end, whatever the last run did.
+    if (!run_) {
+        exitStatus_ = 0;
+        return;
+    }
     // The window goes once the run has stopped and released the line.
     cancel = true;
     stopAndEnd(0);

@@ -368,6 +368,38 @@ TEST_F(TransmitTest, FileTypeSelectsWhatIsSent) {
     EXPECT_EQ(entriesIn(settings.sendDir), (Strings{"A.LOD", "AB", "C.TXT", "b.lod"})) << "the source is unchanged";
 }
 
+// A stop while a large file is staged ends its copy within a block: the
+// staging directory goes and nothing is sent.
+TEST_F(TransmitTest, StopWhileStagingRemovesTheCopiesAndSendsNothing) {
+    using Clock = std::chrono::steady_clock;
+    settings.fileKind = "LOD";
+    {
+        std::ofstream out(settings.sendDir + "/BIG.LOD", std::ios::binary);
+        const std::string block(std::size_t{1} << 20, 'x');
+        for (int i = 0; i < 200; ++i) out << block;
+    }
+    std::atomic<bool> returned{false};
+    Clock::time_point stoppedAt{};
+    std::thread stopper([&] {
+        while (!returned && entriesIn(tempDir).empty()) std::this_thread::sleep_for(200us);
+        if (returned) return;
+        std::this_thread::sleep_for(20ms);
+        stoppedAt = Clock::now();
+        requestStop(run);
+    });
+    const int16_t outcome = transmitFile(run, 0);
+    const auto returnedAt = Clock::now();
+    returned = true;
+    stopper.join();
+    ASSERT_NE(stoppedAt, Clock::time_point{}) << "staging never began";
+    std::cout << "[comm] stop while staging 200 MB: returned "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(returnedAt - stoppedAt).count()
+              << " ms after the stop request\n";
+    EXPECT_EQ(outcome, kOutcomeStop);
+    EXPECT_EQ(fake.calls("filesend"), 0);
+    expectTempDirEmpty();
+}
+
 TEST_F(TransmitTest, NothingElseInTempDirIsSentOrLost) {
     fillSendDir();
     writeBytes(tempDir + "/STRAY.LOD", "stray");
