@@ -46,7 +46,8 @@ ParsedCommand parseCommandLine(int argc, char** argv) {
 std::string usageText() {
     return "usage: quendril [AUTO | --help | --version]\n"
            "'quendril' opens the window in the current folder, its working folder.\n"
-           "'quendril AUTO' runs one pass unattended (Execute) and exits with a status:\n"
+           "'quendril AUTO' runs Execute unattended until a terminal ends its work,\n"
+           "prints a table of the jobs, and exits with a status:\n"
            "0 every job done, 1 some job failed, 2 settings or ID file error (also a bad\n"
            "command line), 3 the line could not be opened or was lost, 4 a local file\n"
            "error, 130 or 143 stopped by SIGINT or SIGTERM.\n";

@@ -23,7 +23,7 @@ TEST(CommandLine, AnswersOrRefusesWithoutTouchingTheFolder) {
         std::vector<std::string> out;  // parts of standard output; none: it stays empty
         std::string error;             // the refusal's line on standard error
     } cases[] = {
-        {"--help", 0, {"usage: quendril", "'quendril AUTO' runs one pass unattended", "2 settings or ID file error",
+        {"--help", 0, {"usage: quendril", "'quendril AUTO' runs Execute unattended", "2 settings or ID file error",
                        "3 the line could not be opened", "4 a local file", "130 or 143"}, ""},
         {"--version", 0, {"quendril " QUENDRIL_VERSION "\n"}, ""},
         {"--bogus", 2, {}, "unknown option '--bogus'"},
