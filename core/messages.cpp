@@ -3,7 +3,6 @@
 #include <iostream>
 
 #include "catalogue.h"
-#include "runlog.h"
 
 namespace quendril {
 
@@ -93,12 +92,6 @@ std::string failureLine(const Failure& failure) {
     if (line.empty()) line = failure.extra;
     if (!failure.reason.empty()) line += " (" + failure.reason + ")";
     return line;
-}
-
-void logRunFailure(const std::string& workFolder, const Failure& failure) {
-    Directory work;
-    if (work.open(workFolder)) return;
-    appendRunLog(work, {std::chrono::system_clock::now(), 0, "", "Run", 0, 0, 0, "failed", 0, failureLine(failure)});
 }
 
 BoxAnswer StderrPrompt::show(const Failure& failure) {

@@ -71,9 +71,5 @@ std::string statusText(int16_t word);
 // the system's reason when there is one.
 std::string failureLine(const Failure& failure);
 
-// A failure that ended a run, or kept one from starting, gets a line of its
-// own in the run log of workFolder, with the system's reason, so a site
-// reading the log sees why nothing was served.
-void logRunFailure(const std::string& workFolder, const Failure& failure);
 
 }  // namespace quendril

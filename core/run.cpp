@@ -47,11 +47,6 @@ int16_t runJob(Run& run, int16_t i, const std::string& id) {
 // The run log lives in the working folder, beside TEMP.
 std::string workFolder(const Run& run) { return std::filesystem::path(run.tempDir).parent_path().string(); }
 
-void logLine(const Run& run, const JobRecord& line) {
-    Directory work;
-    if (!work.open(workFolder(run))) appendRunLog(work, line);
-}
-
 void logFailure(const Run& run, const Failure& failure) { logRunFailure(workFolder(run), failure); }
 
 const char* resultOf(int16_t outcome) {
@@ -62,8 +57,7 @@ const char* resultOf(int16_t outcome) {
     }
 }
 
-// What the job did, for the run's table and the log; a log that cannot be
-// written costs the line, never the terminal's data.
+// What the job did, for the run's table and the log.
 void recordJob(Run& run, const CommInfo& info, int16_t kind, std::chrono::system_clock::time_point started,
                std::chrono::steady_clock::time_point began, int16_t outcome, int16_t word) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
@@ -77,7 +71,7 @@ void recordJob(Run& run, const CommInfo& info, int16_t kind, std::chrono::system
                   resultOf(outcome),
                   static_cast<std::uint16_t>(word),
                   statusText(word)};
-    logLine(run, job);
+    appendToRunLog(workFolder(run), job);
     run.jobs.push_back(std::move(job));
 }
 
@@ -193,6 +187,11 @@ RunEnd execute(Run& run) {
     }
     if (end == RunEnd::AllDone && failed) end = RunEnd::JobFailed;
     return end;
+}
+
+void logRunFailure(const std::string& workFolder, const Failure& failure) {
+    appendToRunLog(workFolder,
+                   {std::chrono::system_clock::now(), 0, "", "Run", 0, 0, 0, "failed", 0, failureLine(failure)});
 }
 
 OpenParam makeOpenParam(const Settings& settings) {

@@ -68,6 +68,11 @@ RunEnd execute(Run& run);
 
 OpenParam makeOpenParam(const Settings& settings);
 
+// A failure that ended a run, or kept one from starting, gets a line of its
+// own in the run log of workFolder, with the system's reason, so a site
+// reading the log sees why nothing was served.
+void logRunFailure(const std::string& workFolder, const Failure& failure);
+
 // Polling. A poll or a record reading that fails ends with kOutcomeFailed
 // (the line is gone or the library cannot go on).
 int16_t pollTerminals(Run& run, int16_t& count);

@@ -182,4 +182,9 @@ std::string lastRunLine(const std::vector<JobRecord>& jobs, system_clock::time_p
     return "Last run " + std::string(hhmm) + ": " + what + " - see " + kRunLogName;
 }
 
+void appendToRunLog(const std::string& folder, const JobRecord& job) {
+    Directory dir;
+    if (!dir.open(folder)) appendRunLog(dir, job);
+}
+
 }  // namespace quendril

@@ -41,6 +41,10 @@ inline constexpr std::uint64_t kRunLogLimit = 10 * 1024 * 1024;
 std::error_code appendRunLog(const Directory& dir, const JobRecord& job, std::uint64_t limit = kRunLogLimit);
 
 // The CSV line of job (without line end) and the header line.
+// Appends job to the run log in folder; a log that cannot be written costs
+// the line, never the terminal's data, so failures are not reported.
+void appendToRunLog(const std::string& folder, const JobRecord& job);
+
 std::string runLogLine(const JobRecord& job);
 std::string runLogHeader();
 
