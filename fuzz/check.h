@@ -1,15 +1,10 @@
 // A broken rule ends the fuzz run as a crash, so libFuzzer keeps the input.
 #pragma once
-
 #include <cstdio>
 #include <cstdlib>
 
 namespace fuzzline {
-
 inline void require(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
+    if (!ok) std::fprintf(stderr, "broken: %s\n", what), std::abort();
 }
-
 }  // namespace fuzzline

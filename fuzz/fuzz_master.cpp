@@ -1,25 +1,16 @@
-// The PC's side of the line against a box that says whatever the input
-// says: polling, receiving into "in", sending "out", releasing. The box's
-// answers come in turns, each let through when the PC writes again, as on
-// the half-duplex line. A job reported done must not have failed a file,
-// and the same rules for the directories hold as on the box's side.
-//
-// Built as fuzz_flood (QUENDRIL_ENDLESS_PEER 1), the box's last turn never
-// ends: a stuck transmitter or a garbage flood. The job must still end
-// within its timers.
+// The PC's side against a box saying whatever the input says: polling,
+// receiving into "in", sending "out", releasing. The box's answers come in
+// turns, each let through when the PC writes again (half duplex). A job done
+// must not have failed a file. As fuzz_flood the last turn never ends (a
+// stuck transmitter or a garbage flood): the job must still end in time.
 #include <chrono>
 #include <deque>
-
-#include "check.h"
-#include "jail.h"
-#include "linescript.h"
+#include "fuzzline.h"
 #include "master.h"
 #include "tervolk.h"
 
 using fuzzline::require;
-
 namespace {
-
 constexpr bool kEndlessPeer = QUENDRIL_ENDLESS_PEER;
 
 class ScriptPort : public tvk::Port {
@@ -31,10 +22,7 @@ public:
         pending_.erase(pending_.begin(), pending_.begin() + long(n));
         return long(n);
     }
-    long writeSome(const uint8_t*, size_t n) override {
-        releaseTurn();
-        return long(n);
-    }
+    long writeSome(const uint8_t*, size_t n) override { return releaseTurn(), long(n); }
     // The endless peer's characters arrive while the PC waits, so a read
     // that takes everything available still ends.
     int wait(bool wantWrite, int) override {
@@ -42,7 +30,6 @@ public:
             pending_.insert(pending_.end(), turns_.back().begin(), turns_.back().end());
         return (pending_.empty() ? 0 : tvk::kReadable) | (wantWrite ? tvk::kWritable : 0);
     }
-
 private:
     void releaseTurn() {
         if (next_ < turns_.size()) pending_.insert(pending_.end(), turns_[next_].begin(), turns_[next_].end());
@@ -53,55 +40,27 @@ private:
     std::deque<uint8_t> pending_;
 };
 
-// Timers short enough that a silent box costs a millisecond or two, with
-// room for a few retries. Against the endless peer lineParamA is long
-// enough that only a stall of the machine, never the peer, ends a wait.
+// A silent box costs a millisecond or two; against the endless peer only a
+// stall of the machine, never the peer, ends a wait.
 tvk::LineTimers timers(bool seven) {
-    tvk::LineTimers t;
-    t.bitsPerSecond = 100000000;
-    t.sevenBits = seven;
-    t.responseMs = kEndlessPeer ? 100 : 0;
-    t.progressMs = kEndlessPeer ? 200 : 3;
-    t.retries = kEndlessPeer ? 1 : 2;
-    return t;
-}
-
-// Far beyond what the timers above allow a job against any peer.
-constexpr auto kJobBound = std::chrono::seconds(2);
-
-bool knownResult(int rc) {
-    return rc == TVK_OK || rc == TVK_EFAIL || rc == TVK_ETIMEOUT || rc == TVK_EPROTO || rc == TVK_ESTOPPED;
+    return {100000000, 10, seven, kEndlessPeer ? 100 : 0, kEndlessPeer ? 200 : 3, kEndlessPeer ? 1 : 2};
 }
 
 void runJob(uint8_t mode, tvk::Link& link, const fuzzline::Jail& jail) {
     uint32_t status = 0;
-    switch (mode % 4) {
-    case 0: {
-        int rc = tvk::receiveFiles(link, 1, jail.in(), nullptr, status);
-        require(knownResult(rc), "receive gave an unknown result");
-        require(rc != TVK_OK || !(status & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)), "receive done with a failed file");
-        break;
-    }
-    case 1: {
-        bool ok = false;
-        auto files = tvk::listSendFiles(jail.out(), ok);
-        require(ok, "the files to send cannot be listed");
-        int rc = tvk::sendFiles(link, 1, files, uint8_t(mode >> 2), nullptr, status);
-        require(knownResult(rc), "send gave an unknown result");
-        require(rc != TVK_OK || !(status & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)), "send done with a failed file");
-        break;
-    }
-    case 2: {
-        tvk::Record rec;
-        (void)tvk::pollBox(link, 1, rec);
-        break;
-    }
-    default:
-        (void)tvk::releaseBox(link, 1);
-        break;
-    }
+    bool ok = false;
+    tvk::Record rec;
+    if (mode % 4 == 2) (void)tvk::pollBox(link, 1, rec);
+    if (mode % 4 == 3) (void)tvk::releaseBox(link, 1);
+    if (mode % 4 > 1) return;
+    int rc = mode % 4 == 0 ? tvk::receiveFiles(link, 1, jail.in(), nullptr, status)
+                           : tvk::sendFiles(link, 1, tvk::listSendFiles(jail.out(), ok), uint8_t(mode >> 2), nullptr,
+                                            status);
+    require(mode % 4 == 0 || ok, "the files to send cannot be listed");
+    require(rc == TVK_OK || rc == TVK_EFAIL || rc == TVK_ETIMEOUT || rc == TVK_EPROTO || rc == TVK_ESTOPPED,
+            "a job gave an unknown result");
+    require(rc != TVK_OK || !(status & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN)), "a job done with a failed file");
 }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -110,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         tvk::Link link(port, timers(seven));
         const auto start = std::chrono::steady_clock::now();
         runJob(uint8_t(mode & 0x7F), link, jail);
-        require(std::chrono::steady_clock::now() - start < kJobBound, "a job outlived its timers");
+        require(std::chrono::steady_clock::now() - start < std::chrono::seconds(2), "a job outlived its timers");
     });
 }

@@ -1,31 +1,23 @@
 // The file stream: names from the line are untrusted, files are stored
 // under their final name only when complete and checked.
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-
 #include "codec.h"
+#include "filebytes.h"
 #include "stream.h"
 #include "tempdir.h"
 #include "tervolk.h"
+#include "transfer.h"
 
 using namespace tvk;
+using namespace quendril::test;
 namespace fs = std::filesystem;
-
+using Bytes = std::vector<uint8_t>;
 namespace {
+uint32_t crcOf(const std::string& s) { return crc32c(s.data(), s.size()); }
 
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeFile(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
-
-// Chunks of one file as a sender would produce them, with room for lies.
-std::vector<uint8_t> fileChunks(const std::string& name, uint64_t announced, const std::string& data,
-                                uint32_t crc) {
-    std::vector<uint8_t> p{kChunkFile};
+// One file's chunks as a sender would produce them, with room for lies.
+Bytes fileChunks(const std::string& name, uint64_t announced, const std::string& data, uint32_t crc) {
+    Bytes p{kChunkFile};
     putVarint(p, name.size());
     p.insert(p.end(), name.begin(), name.end());
     putVarint(p, announced);
@@ -39,163 +31,110 @@ std::vector<uint8_t> fileChunks(const std::string& name, uint64_t announced, con
     return p;
 }
 
-uint32_t crcOf(const std::string& s) { return crc32c(s.data(), s.size()); }
+void feed(BatchWriter& w, Bytes b) { w.consume(b.data(), b.size()); }
 
-size_t entriesIn(const fs::path& dir) {
-    size_t n = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir)) ++n;
-    return n;
-}
-
+size_t entriesIn(const fs::path& dir) { return size_t(std::distance(fs::directory_iterator(dir), {})); }
 }  // namespace
 
-TEST(Names, OnlyPlainFileNamesAreAccepted) {
-    struct Case {
-        std::string name;
-        bool ok;
-    } cases[] = {
-        {"DATA.TXT", true},      {"a", true},           {"name with space.dat", true},
-        {"\xE9t\xE9.txt", true}, {std::string(255, 'x'), true},
-        {"", false},             {".", false},          {"..", false},
-        {"../evil", false},      {"a/b", false},        {"/etc/passwd", false},
-        {"..\\evil", false},     {"C:evil", false},     {"c:\\x", false},
-        {"bad\nname", false},    {std::string("nul\0x", 5), false},
-        {"del\x7F", false},      {std::string(256, 'x'), false},
-        {".tvk-part-0123", false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(acceptableName(c.name), c.ok) << c.name;
-}
-
-TEST(BatchWriter, StoresOnlyIntactFilesAndKeepsGoodOnes) {
-    struct Case {
-        const char* what;
-        uint64_t announced;
-        std::string data;
-        bool goodCrc;
-        bool stored;
-        uint32_t bits;
-    } cases[] = {
-        {"intact", 5, "hello", true, true, 0},
-        {"empty", 0, "", true, true, 0},
-        {"wrong checksum", 5, "hello", false, false, TVK_ES_TRANSFER},
-        {"shorter than announced", 9, "hello", true, false, TVK_ES_TRANSFER},
-        {"longer than announced", 3, "hello", true, false, TVK_ES_TRANSFER | TVK_ES_PROTOCOL},
-    };
-    for (const auto& c : cases) {
-        quendril::test::ScopedWorkDir wd;
-        writeFile("keep.bin", "GOOD");
+TEST(Stream, WriterStoresOnlyIntactFilesAndLeavesNoTemporaryFile) {
+    // What, announced size, data, a wrong checksum, the status bits; stored when none.
+    const std::tuple<const char*, uint64_t, std::string, bool, uint32_t> cases[] = {{"intact", 5, "hello", false, 0},
+        {"empty", 0, "", false, 0}, {"wrong checksum", 5, "hello", true, TVK_ES_TRANSFER},
+        {"shorter than announced", 9, "hello", false, TVK_ES_TRANSFER},
+        {"longer than announced", 3, "hello", false, TVK_ES_TRANSFER | TVK_ES_PROTOCOL}};
+    for (const auto& [what, announced, data, badCrc, bits] : cases) {
+        SCOPED_TRACE(what);
+        ScopedWorkDir wd;
+        writeBytes("keep.bin", "GOOD");
         BatchWriter w(".", nullptr);
-        auto chunks = fileChunks("keep.bin", c.announced, c.data, c.goodCrc ? crcOf(c.data) : crcOf(c.data) ^ 1);
+        auto chunks = fileChunks("keep.bin", announced, data, crcOf(data) ^ badCrc);
         chunks.push_back(kChunkEnd);
-        w.consume(chunks.data(), chunks.size());
-        EXPECT_TRUE(w.ended()) << c.what;
-        EXPECT_EQ(w.status(), c.bits) << c.what;
-        EXPECT_EQ(readAll("keep.bin"), c.stored ? c.data : "GOOD") << c.what;
-        EXPECT_EQ(entriesIn("."), 1u) << c.what << ": no temporary file is left";
+        feed(w, chunks);
+        EXPECT_TRUE(w.ended());
+        EXPECT_EQ(w.status(), bits);
+        EXPECT_EQ(readBytes("keep.bin"), bits ? "GOOD" : data);
+        EXPECT_EQ(entriesIn("."), 1u);
     }
 }
 
-TEST(BatchWriter, HostileNameFailsThatFileOnlyAndWritesNothingOutside) {
-    quendril::test::ScopedWorkDir wd;
+TEST(Stream, HostileNamesGarbageAndInterruptedFilesLeaveNothingWrong) {
+    ScopedWorkDir wd;
     fs::create_directory("in");
     BatchWriter w("in", nullptr);
     auto chunks = fileChunks("../evil", 4, "EVIL", crcOf("EVIL"));
     auto good = fileChunks("fine.txt", 2, "ok", crcOf("ok"));
     chunks.insert(chunks.end(), good.begin(), good.end());
     chunks.push_back(kChunkEnd);
-    w.consume(chunks.data(), chunks.size());
+    feed(w, chunks);
     EXPECT_EQ(w.status(), uint32_t(TVK_ES_FILEOPEN));
     EXPECT_EQ(w.filesFailed(), 1u);
     EXPECT_EQ(w.filesStored(), 1u);
     EXPECT_FALSE(fs::exists("evil"));
-    EXPECT_EQ(readAll("in/fine.txt"), "ok");
+    EXPECT_EQ(readBytes("in/fine.txt"), "ok");
     EXPECT_EQ(entriesIn("in"), 1u);
-}
-
-TEST(BatchWriter, GarbageChunksAndAnInterruptedFileLeaveNothing) {
-    quendril::test::ScopedWorkDir wd;
+    fs::remove("in/fine.txt");
     {
-        BatchWriter w(".", nullptr);
-        std::vector<uint8_t> start{kChunkFile, 3, 'a', 'b', 'c', 100, kChunkData, 2, 'x', 'y'};
-        w.consume(start.data(), start.size());
-        std::vector<uint8_t> garbage{0x77, 1, 2, 3, kChunkData, 0xFF};
-        w.consume(garbage.data(), garbage.size());
-        EXPECT_TRUE(w.status() & TVK_ES_PROTOCOL);
-    }
-    {
-        BatchWriter w(".", nullptr);
-        std::vector<uint8_t> emptyRest{kChunkFile, 1, 'r', 4, kChunkRest};
-        w.consume(emptyRest.data(), emptyRest.size());
-        EXPECT_TRUE(w.status() & TVK_ES_PROTOCOL) << "data to the end of the frame, but none";
-    }
-    {
-        BatchWriter w(".", nullptr);
-        std::vector<uint8_t> start{kChunkFile, 3, 'd', 'e', 'f', 10, kChunkData, 2, 'x', 'y'};
-        w.consume(start.data(), start.size());
-    }  // the job ends before the file does
-    EXPECT_EQ(entriesIn("."), 0u);
-}
-
-TEST(BatchReader, ChunksFitTheFrameAndRoundTripThroughTheWriter) {
-    quendril::test::ScopedWorkDir wd;
-    fs::create_directory("src");
-    fs::create_directory("dst");
-    writeFile("src/.hidden", "not sent");
-    fs::create_directory("src/subdir");
-    std::string big(10000, '\0');
-    for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 31);
-    writeFile("src/big.bin", big);
-    writeFile("src/empty", "");
-    writeFile("src/s.txt", "small");
+        BatchWriter g("in", nullptr);
+        feed(g, {kChunkFile, 3, 'a', 'b', 'c', 100, kChunkData, 2, 'x', 'y'});
+        feed(g, {0x77, 1, 2, 3, kChunkData, 0xFF});
+        EXPECT_TRUE(g.status() & TVK_ES_PROTOCOL);
+        BatchWriter rest("in", nullptr);
+        feed(rest, {kChunkFile, 1, 'r', 4, kChunkRest});
+        EXPECT_TRUE(rest.status() & TVK_ES_PROTOCOL) << "data to the end of the frame, but none";
+        BatchWriter cut("in", nullptr);
+        feed(cut, {kChunkFile, 3, 'd', 'e', 'f', 10, kChunkData, 2, 'x', 'y'});
+    }  // the job ends before the files do
+    EXPECT_EQ(entriesIn("in"), 0u);
+    fs::create_directories("in/subdir");
+    writeBytes("in/.hidden", "not sent");
+    writeBytes("in/sent", "");
     bool ok = false;
-    auto files = listSendFiles("src", ok);
-    ASSERT_TRUE(ok);
-    ASSERT_EQ(files.size(), 3u);
-    BatchReader r(files, nullptr);
-    BatchWriter w("dst", nullptr);
-    size_t frames = 0;
-    while (!r.exhausted()) {
-        std::vector<uint8_t> payload;
-        r.fill(payload, 300);
-        ASSERT_LE(payload.size(), 300u);
-        ASSERT_FALSE(payload.empty());
-        w.consume(payload.data(), payload.size());
-        ++frames;
-    }
-    EXPECT_TRUE(w.ended());
-    EXPECT_EQ(w.status(), 0u);
-    EXPECT_EQ(w.filesStored(), 3u);
-    EXPECT_EQ(readAll("dst/big.bin"), big);
-    EXPECT_EQ(readAll("dst/s.txt"), "small");
-    EXPECT_TRUE(fs::exists("dst/empty"));
-    EXPECT_GE(frames, 10000u / 300u);
-    bool missing = true;
-    listSendFiles("nowhere", missing);
-    EXPECT_FALSE(missing);
+    auto files = listSendFiles("in", ok);
+    EXPECT_TRUE(ok && files.size() == 1 && files[0].name == "sent");
+    listSendFiles("nowhere", ok);
+    EXPECT_FALSE(ok);
 }
 
-// Part files of a writer that died are removed when the next receive starts
-// in their directory; a living writer's part file and links stay.
-TEST(BatchWriter, RemovesOnlyThePartFilesNoLivingWriterHolds) {
-    quendril::test::ScopedWorkDir wd;
+// Part files of a writer that died go when the next receive starts in their
+// directory; a living writer's part file and links stay.
+TEST(Stream, RemovesOnlyThePartFilesNoLivingWriterHolds) {
+    ScopedWorkDir wd;
     fs::create_directory("in");
-    writeFile("target", "TARGET");
+    writeBytes("target", "TARGET");
     BatchWriter living("in", nullptr);
-    std::vector<uint8_t> start{kChunkFile, 4, 'l', 'i', 'v', 'e', 5, kChunkData, 2, 'a', 'b'};
-    living.consume(start.data(), start.size());
-    writeFile("in/.tvk-part-00000000deadbeef", "left by a killed writer");
+    feed(living, {kChunkFile, 4, 'l', 'i', 'v', 'e', 5, kChunkData, 2, 'a', 'b'});
+    writeBytes("in/.tvk-part-00000000deadbeef", "left by a killed writer");
     fs::create_symlink("../target", "in/.tvk-part-link");
-    {
-        BatchWriter next("in", nullptr);
-    }
+    BatchWriter{"in", nullptr};  // the next receive in the directory
     EXPECT_FALSE(fs::exists("in/.tvk-part-00000000deadbeef"));
     EXPECT_TRUE(fs::is_symlink("in/.tvk-part-link"));
-    EXPECT_EQ(readAll("target"), "TARGET");
-    std::vector<uint8_t> rest{kChunkData, 3, 'c', 'd', 'e', kChunkEof};
+    EXPECT_EQ(readBytes("target"), "TARGET");
+    Bytes rest{kChunkData, 3, 'c', 'd', 'e', kChunkEof};
     putLe(rest, crcOf("abcde"), 4);
     rest.push_back(kChunkEnd);
-    living.consume(rest.data(), rest.size());
+    feed(living, rest);
     EXPECT_EQ(living.status(), 0u);
-    EXPECT_EQ(readAll("in/live"), "abcde");
+    EXPECT_EQ(readBytes("in/live"), "abcde");
     EXPECT_EQ(entriesIn("in"), 2u) << "the file and the link";
+}
+
+// A peer sending pieces that never complete a frame: the receiver holds one
+// frame per window slot at most, and a frame whose pieces fit still arrives.
+TEST(Stream, PiecesThatNeverCompleteAFrameStayBounded) {
+    ScopedWorkDir wd;
+    BatchWriter writer(".", nullptr);
+    auto piece = [](uint16_t seq, uint8_t index, uint8_t count, size_t len) {
+        Bytes p(len + 2, 0x55);
+        p[0] = index, p[1] = count;
+        return Frame{1, FrameType::Frag, false, false, seq, p};
+    };
+    WindowReceiver flooded(writer), again(writer);
+    for (uint16_t seq = 0; seq < kWindowMax; ++seq)
+        for (uint8_t i = 0; i < 254; ++i) flooded.onFrag(piece(seq, i, 255, kMaxPayload - 2));
+    EXPECT_LE(flooded.pieceBytes(), kWindowMax * kMaxPayload);
+    EXPECT_EQ(flooded.ack().cum, 0u) << "no frame may count as whole";
+    for (int n = 0; n < 100; ++n) again.onFrag(piece(0, 0, 2, 1000));
+    EXPECT_EQ(again.pieceBytes(), 1000u) << "a piece sent again replaces the earlier copy";
+    again.onFrag(piece(0, 1, 2, 0));
+    EXPECT_EQ(std::pair(again.pieceBytes(), unsigned(again.ack().cum)), std::pair(size_t(0), 1u));
 }

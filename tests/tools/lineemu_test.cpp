@@ -1,0 +1,84 @@
+// lineemu: the paced, fault-injecting line in simulated time. The relaying
+// process itself carries every line test.
+#include <gtest/gtest.h>
+#include <bit>
+#include <cmath>
+#include "filebytes.h"
+#include "linedirection.h"
+
+using namespace quendril::lineemu;
+using namespace quendril::test;
+using Bytes = std::vector<uint8_t>;
+namespace {
+Bytes randomBytes(size_t n, unsigned seed) {
+    auto s = content(n, seed);
+    return Bytes(s.begin(), s.end());
+}
+
+// Feeds all as fast as the line takes it (simulated time): the output and its last delivery time.
+std::pair<Bytes, double> pushThrough(LineDirection& line, const Bytes& data) {
+    Bytes out;
+    double t = 0, last = 0;
+    for (size_t sent = 0; t >= 0;) {
+        size_t n = std::min(line.room(t), data.size() - sent);
+        line.accept(data.data() + sent, n, t);
+        sent += n;
+        line.releaseDue(t);
+        last = line.backlog().empty() ? last : t;
+        out.insert(out.end(), line.backlog().begin(), line.backlog().end());
+        line.consumed(line.backlog().size());
+        t = line.nextWake(t) < 0 ? -1 : std::max(line.nextWake(t), t);
+    }
+    return {out, last};
+}
+
+uint64_t flippedBits(const Bytes& a, const Bytes& b) {
+    uint64_t n = 0;
+    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) n += uint64_t(std::popcount(unsigned(a[i] ^ b[i])));
+    return n;
+}
+}  // namespace
+
+TEST(LineDirection, PacesDelaysAndInjectsFaultsBySeed) {
+    const std::tuple<LineFormat, double, int> formats[] = {
+        {{115200, 7, Parity::Even, 1}, 10, 10}, {{300, 5, Parity::None, 2}, 0, 8}};
+    for (const auto& [fmt, latencyMs, bitsPerChar] : formats) {
+        EXPECT_EQ(fmt.bitsPerChar(), bitsPerChar);
+        LineDirection line(fmt, latencyMs, Faults{}, 0);
+        auto data = randomBytes(2000, 1);
+        auto [out, last] = pushThrough(line, data);
+        ASSERT_EQ(out.size(), data.size());
+        for (size_t i = 0; i < data.size(); ++i) ASSERT_EQ(out[i], data[i] & ((1 << fmt.dataBits) - 1));
+        EXPECT_NEAR(last, 2000 * bitsPerChar * 1e9 / fmt.baud + latencyMs * 1e6, 1e3) << fmt.baud;
+    }
+    LineDirection line({}, 2, Faults{}, 0);
+    const uint8_t byte = 0x55;
+    line.accept(&byte, 1, 0);
+    const double due = LineFormat{}.charTimeNs() + 2e6;
+    line.releaseDue(due - 1);
+    EXPECT_TRUE(line.backlog().empty()) << "never early";
+    EXPECT_DOUBLE_EQ(line.nextWake(due - 1), due);
+    line.releaseDue(due);
+    EXPECT_EQ(line.backlog(), Bytes{0x55});
+    auto data = randomBytes(50'000, 3);
+    for (auto [ber, drop] : {std::pair(1e-3, 0.0), std::pair(0.0, 0.2)}) {
+        const Faults f{.bitErrorRate = ber, .dropRate = drop, .seed = 9};
+        LineDirection first({1'000'000}, 0, f, 0), again({1'000'000}, 0, f, 0), back({1'000'000}, 0, f, 1);
+        auto out = pushThrough(first, data).first;
+        EXPECT_EQ(pushThrough(again, data).first, out) << "same seed, same faults";
+        EXPECT_NE(pushThrough(back, data).first, out) << "the other direction draws its own";
+        const auto& c = first.counters();
+        EXPECT_EQ(c.bytesDropped + c.bytesDelivered, 50'000u);
+        EXPECT_EQ(out.size(), c.bytesDelivered);
+        double expected = ber ? ber * 50'000 * 8 : drop * 50'000;
+        EXPECT_NEAR(double(ber ? c.bitsFlipped : c.bytesDropped), expected, 5 * std::sqrt(expected) + 1);
+        EXPECT_TRUE(!ber || flippedBits(data, out) == c.bitsFlipped);
+    }
+    LineDirection cut({100'000}, 0, Faults{.outageStartMs = 10, .outageLenMs = 20}, 0);  // 100 us a character
+    Bytes seq(500);
+    for (size_t i = 0; i < seq.size(); ++i) seq[i] = uint8_t(i);
+    auto out = pushThrough(cut, seq).first;
+    EXPECT_EQ(cut.counters().bytesLostOutage, 200u);
+    ASSERT_EQ(out.size(), 300u);
+    EXPECT_EQ(std::pair(out[99], out[100]), std::pair(uint8_t(99), uint8_t(300 % 256)));
+}
