@@ -11,8 +11,7 @@ class ScopedWorkDir {
 public:
     ScopedWorkDir() : old_(std::filesystem::current_path()) {
         std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() /
-                ("quendril-test-" + std::to_string(rd()) + std::to_string(rd()));
+        path_ = std::filesystem::temp_directory_path() / ("quendril-test-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(path_);
         std::filesystem::current_path(path_);
     }
@@ -27,8 +26,7 @@ public:
     std::string str() const { return path_.string(); }
 
 private:
-    std::filesystem::path old_;
-    std::filesystem::path path_;
+    std::filesystem::path old_, path_;
 };
 
 }  // namespace quendril::test

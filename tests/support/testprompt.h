@@ -10,15 +10,11 @@
 
 namespace quendril::test {
 
-struct ShownBox {
-    std::string text;
-    BoxButtons buttons;
-};
+struct ShownBox { std::string text; BoxButtons buttons; };
 
-class TestPrompt : public Prompt {
-public:
-    // Answers given to the next boxes, in order; when none is left, an OK box
-    // is answered OK and a Retry/Cancel box Cancel.
+struct TestPrompt : Prompt {
+    // Answers to the next boxes, in order; when none is left, an OK box is
+    // answered OK and a Retry/Cancel box Cancel.
     std::deque<BoxAnswer> answers;
     std::vector<ShownBox> shown;
     std::vector<Failure> failures;
@@ -27,12 +23,9 @@ public:
         const MessageRule rule = messageRule(failure);
         shown.push_back({rule.text, rule.buttons});
         failures.push_back(failure);
-        if (!answers.empty()) {
-            const BoxAnswer a = answers.front();
-            answers.pop_front();
-            return a;
-        }
-        return rule.buttons == BoxButtons::Ok ? kAnswerOk : kAnswerCancel;
+        const BoxAnswer a = answers.empty() ? (rule.buttons == BoxButtons::Ok ? kAnswerOk : kAnswerCancel) : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return a;
     }
 };
 
