@@ -1,0 +1,78 @@
+// The Debian package that the package_build fixture made from this build
+// tree: its files, its control fields, and the program installed from it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "filebytes.h"
+#include "runcommand.h"
+#include "tempdir.h"
+
+namespace quendril::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string package() {
+    for (const auto& e : fs::directory_iterator(QUENDRIL_PACKAGE_DIR)) {
+        if (e.path().extension() == ".deb") return shellQuote(e.path().string());
+    }
+    return "none";
+}
+
+TEST(Package, HoldsExactlyTheInstalledFilesAndDescribesTheProgram) {
+    const CommandResult r = runCommand("dpkg-deb -c " + package());
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::set<std::string> files;  // everything but directories, as "./usr/..."
+    std::istringstream in(r.output);
+    for (std::string line, mode, owner, size, date, time, path; std::getline(in, line);) {
+        if (std::istringstream(line) >> mode >> owner >> size >> date >> time >> path && mode[0] != 'd') files.insert(path);
+    }
+    const std::string lib = "./usr/lib/", doc = "./usr/share/doc/quendril/";
+    // Test programs, benchmarks and static libraries must stay out.
+    EXPECT_EQ(files, (std::set<std::string>{"./usr/bin/quendril", "./usr/bin/htsim", "./usr/bin/lineemu",
+        lib + "libtervolk.so", lib + "libtervolk.so.2", lib + "libtervolk.so." QUENDRIL_PACKAGE_VERSION,
+        "./usr/include/tervolk.h", "./usr/share/applications/quendril.desktop",
+        "./usr/share/icons/hicolor/48x48/apps/quendril.png", lib + "systemd/system/quendril-auto@.service",
+        lib + "systemd/system/quendril-auto@.timer", doc + "README.md", doc + "line-protocol.md", doc + "htsim.md",
+        doc + "benchmarks.md", doc + "benchmarks-efficiency.png", doc + "benchmarks-cases.png", doc + "reliability.md"}));
+    const std::string control = runCommand("dpkg-deb -f " + package()).output;
+    for (const std::string& field : std::vector<std::string>{"Package: quendril\n", "Version: " QUENDRIL_PACKAGE_VERSION "\n",
+             "Architecture: " + runCommand("dpkg --print-architecture").output, "libqt6widgets6"}) {
+        EXPECT_NE(control.find(field), std::string::npos) << field << control;
+    }
+}
+
+// The package unpacked into a scratch root, as dpkg would install it. The
+// program writes its default files where it starts; the desktop entry starts
+// it in a folder of its own, never in the home folder where a terminal could
+// reach the user's files: its Exec=sh -c "COMMAND" runs a stand-in that notes where.
+TEST(Package, InstalledProgramAndDesktopEntryWork) {
+    ScopedWorkDir scratch;
+    const fs::path home = scratch.path() / "home";
+    ASSERT_EQ(runCommand("dpkg-deb -x " + package() + " root").status, 0);
+    fs::create_directories("work");
+    const CommandResult r =
+        runCommand("cd work && QT_QPA_PLATFORM=offscreen QUENDRIL_SCREENSHOT=. timeout 30 ../root/usr/bin/quendril");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(readBytes("work/hostpc.ini").substr(0, 35), "HOSTPC.INI16000308000100500300003\r\n");
+    EXPECT_EQ(readBytes("work/HOSTPCID.INF"), "hostpcid.inf\r\n&&&&&&,,,\r\n");
+    const std::string entry = readBytes("root/usr/share/applications/quendril.desktop");
+    const std::size_t from = entry.find("\nExec=sh -c \"") + 13, to = entry.find("\"\n", from);
+    ASSERT_TRUE(from > 13 && to != std::string::npos) << entry;
+    const std::string command = entry.substr(from, to - from);
+    ASSERT_EQ(command.find_first_of("\"\\$`"), std::string::npos) << "no escapes to undo: " << command;
+    fs::create_directories(home / "bin");
+    writeBytes((home / "bin/quendril").string(), "#!/bin/sh\npwd > \"$HOME/started-in\"\n");
+    fs::permissions(home / "bin/quendril", fs::perms::owner_all);
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_EQ(runCommand("HOME=" + shellQuote(home.string()) + " PATH=" + shellQuote((home / "bin").string()) +
+                             ":/usr/bin:/bin sh -c " + shellQuote(command)).status, 0);
+        EXPECT_EQ(readBytes((home / "started-in").string()), (home / "quendril").string() + "\n") << start;
+    }
+}
+
+}  // namespace
+}  // namespace quendril::test
