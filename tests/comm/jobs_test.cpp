@@ -42,9 +42,25 @@ TEST_F(ReceiveTest, AppendModeDiscardsAnUntoldJobAndKeepsAToldOneUntilItIsAppend
     EXPECT_EQ(kept[1], kept[0] + ".job");
     EXPECT_EQ(readBytes(tempDir + "/" + kept[0] + "/half.dat"), "half");
     fake.jobResults = {0};
+    // Names from the line are literal: "*" and "[a]" match only themselves.
+    writeBytes(settings.recvDir + "/A", "x|");
+    fake.onTransfer = [](const std::string& dir, CommInfo&) {
+        for (auto [name, bytes] : {std::pair{"half.dat", "half"}, {"*", "s"}, {"[a]", "b"}, {"a", "c"}})
+            writeBytes(dir + "/" + name, bytes);
+    };
     EXPECT_EQ(receiveFile(run, 0), kOutcomeDone);
-    EXPECT_EQ(std::pair(readBytes(settings.recvDir + "/HALF.DAT"), entriesIn(tempDir)),
-              std::pair(std::string("old|half"), kept)) << "appended at once";
+    for (auto [name, bytes] : {std::pair{"HALF.DAT", "old|half"}, {"*", "s"}, {"[A]", "b"}, {"A", "x|c"}})
+        EXPECT_EQ(readBytes(settings.recvDir + "/" + name), bytes) << name << ": appended at once";
+    EXPECT_EQ(entriesIn(tempDir), kept);
+}
+
+// IDs compare padded with blanks to six bytes, as the library and the
+// terminal pad them: exact entries first, then the wildcard, else none.
+TEST(FindHtIndex, ExactThenWildcardThenNone) {
+    TerminalTable table{{"HT0001", "", "", ""}, {"&&&&&&", "", "", ""}, {"HT01", "", "", ""}};
+    for (auto [id, index] : {std::pair{"HT01  ", 2}, {"HT0001", 0}, {"HT0009", 1}}) EXPECT_EQ(findHtIndex(table, id), index) << id;
+    table.erase(table.begin() + 1);
+    EXPECT_EQ(findHtIndex(table, "ht0001"), 2) << "none: the table's size";
 }
 
 // What the program lets a terminal store: never one of its own files in the
@@ -188,6 +204,14 @@ TEST_F(TransmitTest, FileTypeSelectsWhatIsSent) {
         EXPECT_EQ(fake.transferTexts[0] == settings.sendDir + "/*.*", fromSendDir) << fake.transferTexts[0];
         EXPECT_TRUE(entriesIn(tempDir).empty());
     }
+    // Sent from the working folder, the program's own files stay behind.
+    settings.sendDir = std::filesystem::path(tempDir).parent_path().string();
+    for (const char* name : {"hostpc.ini", "quendril-log.csv", "X.LOD"}) writeBytes(settings.sendDir + "/" + name, "x");
+    run.terminals = {{"HT0001", "", "", "all"}};
+    again();
+    EXPECT_EQ(transmitFile(run, 0), kOutcomeDone);
+    for (const char* name : {"hostpc.ini", "quendril-log.csv", "TEMP", "X.LOD"})
+        EXPECT_EQ(std::ranges::count(sent, std::string(name)), name[0] == 'X') << name;
 }
 
 // An install sends the application directory, leaving map files out of the

@@ -241,14 +241,5 @@ TEST_F(RunLogTest, TableAndLastRunLineSumUpTheRun) {
     tzset();
 }
 
-// The error line and the log name the first bit of the word in this order.
-TEST(StatusText, TheFirstBitInOrderNamesTheWord) {
-    const std::pair<int, const char*> rows[] = {{0x0101, "Parity Error"}, {0x0108, "Buffer Full Error"},
-        {0x1000, "File Open Error"}, {0x0020, "Done"}, {0x0002, "Overrun Error"}, {0x0014, "Framing Error"}, {0x0110, "Fatal Error"},
-        {0x0500, "Time Out"}, {0x0C00, "Protocol Error"}, {0x1800, "Transfer Error"}, {0x8000, "Done"},
-        {0x2000, "File Write Error"}, {0x4000, "Protocol Error"}, {0x3000, "File Open Error"}};
-    for (const auto& [word, text] : rows) EXPECT_EQ(statusText(static_cast<int16_t>(word)), text) << word;
-}
-
 }  // namespace
 }  // namespace quendril::test

@@ -77,8 +77,9 @@ TEST(Messages, BoxRulesExitStatusAndLines) {
 TEST(Messages, StatusWordText) {
     for (auto [word, text] : {std::pair{0, "Done"}, {0x0002, "Overrun Error"}, {0x0004, "Framing Error"},
              {0x0010, "Fatal Error"}, {0x0400, "Protocol Error"}, {0x0800, "Transfer Error"}, {0x4000, "Protocol Error"},
-             {0x0020, "Done"}, {-32768, "Done"}, {0x0101, "Parity Error"}, {0x1100, "Time Out"},
-             {0x0808, "Buffer Full Error"}, {0x3000, "File Open Error"}, {0x6000, "File Write Error"}}) {
+             {0x0020, "Done"}, {-32768, "Done"}, {0x0101, "Parity Error"}, {0x1100, "Time Out"}, {0x0108, "Buffer Full Error"},
+             {0x0808, "Buffer Full Error"}, {0x3000, "File Open Error"}, {0x6000, "File Write Error"}, {0x0014, "Framing Error"},
+             {0x0110, "Fatal Error"}, {0x0500, "Time Out"}, {0x0C00, "Protocol Error"}, {0x1800, "Transfer Error"}}) {
         EXPECT_EQ(statusText(int16_t(word)), text) << word;
     }
 }

@@ -266,7 +266,12 @@ TEST(PortLock, RefusesOtherUsersWhileOpenAndTakesOverOnlyDeadLocks) {
     };
     auto openElsewhere = [&] {
         pid_t child = ::fork();
-        if (child == 0) ::_exit(-tvk::TermiosPort().open(rig.pathA(), {}));
+        if (child == 0) {  // closed before _exit, which would skip the destructor and leave the line exclusive
+            tvk::TermiosPort other;
+            const int r = other.open(rig.pathA(), {});
+            other.close();
+            ::_exit(-r);
+        }
         int status = 0;
         return ::waitpid(child, &status, 0) == child && WIFEXITED(status) ? -WEXITSTATUS(status) : 1;
     };
