@@ -84,7 +84,7 @@ TEST_F(CommTest, StoreChecksKeepTheProgramsOwnFilesAndLinks) {
     for (const auto& [dest, append, name, stored] : cases) {
         settings.appendMode = append;
         run.terminals = {{"HT0001", dest, "", "   "}};
-        fake.onTransfer = [&, name = name](const std::string&, CommInfo&) {
+        fake.onTransfer = [&, dest = dest, name = name, stored = stored](const std::string&, CommInfo&) {
             EXPECT_EQ(fake.checkFn(fake.checkUser, TVK_CHECK_STORE, name.c_str()) != 0, stored) << dest << " " << name;
         };
         receiveFile(run, 0);
