@@ -57,10 +57,9 @@ TEST_F(ReceiveTest, AppendModeDiscardsAnUntoldJobAndKeepsAToldOneUntilItIsAppend
 // IDs compare padded with blanks to six bytes, as the library and the
 // terminal pad them: exact entries first, then the wildcard, else none.
 TEST(FindHtIndex, ExactThenWildcardThenNone) {
-    TerminalTable table{{"HT0001", "", "", ""}, {"&&&&&&", "", "", ""}, {"HT01", "", "", ""}};
+    const TerminalTable table{{"HT0001", "", "", ""}, {"&&&&&&", "", "", ""}, {"HT01", "", "", ""}}, noWildcard{table[0]};
     for (auto [id, index] : {std::pair{"HT01  ", 2}, {"HT0001", 0}, {"HT0009", 1}}) EXPECT_EQ(findHtIndex(table, id), index) << id;
-    table.erase(table.begin() + 1);
-    EXPECT_EQ(findHtIndex(table, "ht0001"), 2) << "none: the table's size";
+    EXPECT_EQ(findHtIndex(noWildcard, "ht0001"), 1) << "none: the table's size";
 }
 
 // What the program lets a terminal store: never one of its own files in the

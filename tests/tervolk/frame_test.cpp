@@ -104,7 +104,7 @@ TEST(LineTiming, FramesWindowsAndDeadlinesFitEveryLine) {
             for (auto [a, b] : {std::pair(30, 500), std::pair(300, 10000)}) {  // lineParamA and B's ranges
                 SCOPED_TRACE(std::to_string(rate) + " " + std::to_string(bitsPerChar) + " " + std::to_string(a));
                 const LineTimers t{rate, bitsPerChar, seven, a, b, 3};
-                auto frameTime = [&](size_t payload) { return lineTime(t, encodedLength(payload, seven) + 1); };
+                auto frameTime = [&, seven = seven](size_t payload) { return lineTime(t, encodedLength(payload, seven) + 1); };
                 const size_t frame = frameBytesFor(t), window = windowBytesFor(t);
                 const size_t frames = (window + frame - 1) / frame;
                 EXPECT_TRUE(kFrameMin <= frame && frame <= kFrameMax && frame <= window && window <= kWindowBytesMax);

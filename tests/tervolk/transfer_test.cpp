@@ -33,10 +33,10 @@ struct Channel {
         End(Channel& channel, int s) : c(channel), side(s) {}
         long readSome(uint8_t* buf, size_t cap) override {
             std::lock_guard l(c.m);
-            auto& q = c.q[side];
-            size_t n = std::min(cap, q.size());
-            std::copy_n(q.begin(), n, buf);
-            q.erase(q.begin(), q.begin() + long(n));
+            auto& in = c.q[side];
+            size_t n = std::min(cap, in.size());
+            std::copy_n(in.begin(), n, buf);
+            in.erase(in.begin(), in.begin() + long(n));
             return long(n);
         }
         long writeSome(const uint8_t* p, size_t n) override { return c.put(1 - side, {p, p + n}), long(n); }
@@ -241,7 +241,7 @@ TEST(Transfer, FloodsAndUselessFramesCannotExtendAWait) {
         JobRig rig({}, 1, true);
         LineTimers t = fastTimers(2, 300);
         std::atomic<bool> quit{false};
-        std::thread peerThread([&] {
+        std::thread peerThread([&, &flood = flood, noDelimiter = noDelimiter] {
             Link peer(rig.ch.b, t);
             peer.setBoxSide(true);
             std::mt19937 rng(5);
