@@ -21,6 +21,21 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The run's displays go nowhere: only the disk is measured.
+class NoRunView : public quendril::RunView {
+public:
+    void dispStatus(int16_t, int16_t, const std::string&) override {}
+    void dispHTID(int16_t, const std::string&, int16_t) override {}
+    void dispErrStat(const std::string&, int16_t) override {}
+    void commInfoOn() override {}
+    void commInfoOff() override {}
+    void writeScale(int16_t) override {}
+    void setIconCaption(int16_t) override {}
+    void dispPending(const quendril::PendingJob&) override {}
+    void hideErrorPanel() override {}
+    void hideScalePanel() override {}
+};
+
 struct DiskCase {
     std::string name;
     std::string step;   // "append", "LOD", "OTR", or "copy" (the filesystem's own rate)
@@ -97,7 +112,7 @@ public:
 bool runStep(const DiskCase& c, const fs::path& work) {
     if (c.step == "copy") return copyReference(work);
     GiveUp prompt;
-    quendril::NoRunView view;
+    NoRunView view;
     // Staging and appending never touch the line.
     const quendril::TvkTable noLine{};
     quendril::Run run(noLine, view, prompt, (work / "TEMP").string());

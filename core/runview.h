@@ -26,20 +26,4 @@ public:
     virtual void hideScalePanel() = 0;   // fraScale
 };
 
-// A view that shows nothing: for runs without a window, and a base for
-// views that record only some displays.
-class NoRunView : public RunView {
-public:
-    void dispStatus(int16_t, int16_t, const std::string&) override {}
-    void dispHTID(int16_t, const std::string&, int16_t) override {}
-    void dispErrStat(const std::string&, int16_t) override {}
-    void commInfoOn() override {}
-    void commInfoOff() override {}
-    void writeScale(int16_t) override {}
-    void setIconCaption(int16_t) override {}
-    void dispPending(const PendingJob&) override {}
-    void hideErrorPanel() override {}
-    void hideScalePanel() override {}
-};
-
 }  // namespace quendril

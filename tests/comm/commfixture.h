@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "appendjob.h"
 #include "fakeline.h"
 #include "filebytes.h"
 #include "run.h"
@@ -20,36 +19,13 @@ namespace quendril::test {
 
 using Strings = std::vector<std::string>;
 
-class RecordingView : public RunView {
-public:
-    explicit RecordingView(FakeLine& line) : line_(line) {}
-    void dispStatus(int16_t stat, int16_t kind, const std::string& id) override {
-        note("status " + std::to_string(stat) + " " + std::to_string(kind) + " " + id);
-    }
-    void dispHTID(int16_t cell, const std::string& id, int16_t stat) override {
-        note("cell " + std::to_string(cell) + " " + (id.empty() ? "clear" : id) + " " + std::to_string(stat));
-    }
-    void dispErrStat(const std::string& id, int16_t errCode) override { note("err " + id + " " + std::to_string(errCode)); }
-    void commInfoOn() override { note("on"); }
-    void commInfoOff() override { note("off"); }
-    void writeScale(int16_t percent) override { note("scale " + std::to_string(percent)); }
-    void setIconCaption(int16_t captionNum) override { note("icon " + std::to_string(captionNum)); }
-    void dispPending(const PendingJob& job) override { note("pending " + job.htId); }
-    void hideErrorPanel() override { note("hideErr"); }
-    void hideScalePanel() override { note("hideScale"); }
-
-private:
-    void note(const std::string& entry) { line_.log(entry); }
-    FakeLine& line_;
-};
-
 class CommTest : public ::testing::Test {
 protected:
     ScopedWorkDir work;
     TestPrompt prompt;
     FakeLine fake;
     Strings& timeline = fake.timeline;
-    RecordingView view{fake};
+    RecordingView view{[this](const std::string& entry) { fake.log(entry); }};
     quendril::Run run{FakeLine::table(), view, prompt, makeDir("TEMP")};
     Settings& settings = run.settings;
     const std::string& tempDir = run.tempDir;

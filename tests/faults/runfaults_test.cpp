@@ -7,7 +7,7 @@
 #include <atomic>
 #include <functional>
 
-#include "appendjob.h"
+#include "fakeline.h"
 #include "faultrig.h"
 #include "run.h"
 #include "testprompt.h"
@@ -72,7 +72,7 @@ protected:
     ScopedWorkDir work;
     std::string root = work.str();
     TestPrompt prompt;
-    NoRunView view;
+    RecordingView view{[](const std::string&) {}};
     const TvkTable library = countingLibrary();
     std::unique_ptr<FleetLine> line;
     RunEnd end = RunEnd::AllDone;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "appendjob.h"
+#include "runview.h"
 #include "tvktable.h"
 
 namespace quendril::test {
@@ -56,6 +58,29 @@ struct FakeLine {
     std::vector<std::string> timeline;
 private:
     mutable std::mutex mutex_;
+};
+
+// A main window noting each display: into the fake line's timeline, or nowhere.
+class RecordingView : public RunView {
+public:
+    explicit RecordingView(std::function<void(const std::string&)> note) : note_(std::move(note)) {}
+    void dispStatus(int16_t stat, int16_t kind, const std::string& id) override {
+        note("status " + std::to_string(stat) + " " + std::to_string(kind) + " " + id);
+    }
+    void dispHTID(int16_t cell, const std::string& id, int16_t stat) override {
+        note("cell " + std::to_string(cell) + " " + (id.empty() ? "clear" : id) + " " + std::to_string(stat));
+    }
+    void dispErrStat(const std::string& id, int16_t errCode) override { note("err " + id + " " + std::to_string(errCode)); }
+    void commInfoOn() override { note("on"); }
+    void commInfoOff() override { note("off"); }
+    void writeScale(int16_t percent) override { note("scale " + std::to_string(percent)); }
+    void setIconCaption(int16_t captionNum) override { note("icon " + std::to_string(captionNum)); }
+    void dispPending(const PendingJob& job) override { note("pending " + job.htId); }
+    void hideErrorPanel() override { note("hideErr"); }
+    void hideScalePanel() override { note("hideScale"); }
+private:
+    void note(const std::string& entry) { note_(entry); }
+    std::function<void(const std::string&)> note_;
 };
 
 }  // namespace quendril::test
