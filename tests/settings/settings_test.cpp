@@ -34,7 +34,7 @@ std::string fail(FailureKind kind, int16_t code, const std::string& extra, const
     return str(Failure{kind, code, extra, reason, FailureArea::Settings});
 }
 
-TEST(Settings, NumbersAndFileKinds) {
+TEST(Settings, Numbers) {
     const std::vector<std::pair<std::string, int32_t>> cases = {{"", 0}, {"\t 12abc", 12}, {"+7", 7}, {"-3", -3},
         {"- 3", 0}, {"2.5", 2}, {"3.5", 4}, {"-2.5", -2}, {".5", 0}, {"1.", 1}, {".", 0}, {"1e3", 1000}, {"1D2", 100},
         {"1d2", 100}, {"1E2", 100}, {"1e+", 1}, {"2E-1", 0}, {"1.2.3", 1}, {"2147483647", INT32_MAX},
@@ -44,12 +44,6 @@ TEST(Settings, NumbersAndFileKinds) {
     for (auto [text, w] : {std::pair{" 5 ", true}, {"1.5", true}, {"1e2", true}, {"  ", false}, {"1 2", false},
                            {"-", false}}) {
         EXPECT_EQ(isWholeNumber(text), w) << '"' << text << '"';
-    }
-    for (auto [code, index] : {std::pair{"lod", 0}, {"Otr", 1}, {"ALL", 2}, {"XYZ", -1}, {"LOD ", -1}}) {
-        EXPECT_EQ(fileKindIndex(code), index) << code;
-    }
-    for (auto [i, code] : {std::pair{0, "LOD"}, {1, "OTR"}, {2, "ALL"}, {3, ""}, {-1, ""}}) {
-        EXPECT_EQ(fileKindCode(int16_t(i)), code);
     }
 }
 
@@ -282,9 +276,7 @@ TEST_F(IdFileTest, FailuresFollowTheBoxRule) {
         for (const Failure& f : prompt.failures) shown.push_back(str(f));
         EXPECT_EQ(shown, boxes);
         EXPECT_FALSE(files.ending());
-        if (faults) {
-            EXPECT_EQ(readBytes("ids.inf"), "hdr\r\nA00001,,,\r\n");
-        }
+        if (faults) { EXPECT_EQ(readBytes("ids.inf"), "hdr\r\nA00001,,,\r\n"); }
     }
     settings.htIdFile = "nodir/ids.inf";
     EXPECT_FALSE(readIdFile(files, settings, terminals));

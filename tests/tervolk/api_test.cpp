@@ -259,7 +259,6 @@ TEST(PortLock, RefusesOtherUsersWhileOpenAndTakesOverOnlyDeadLocks) {
     LineRig rig;
     ::setenv("TVK_LOCK_DIR", dir.str().c_str(), 1);
     const fs::path device = fs::canonical(rig.pathA()), lock = dir.path() / ("LCK..pts_" + device.filename().string());
-    EXPECT_EQ(device.parent_path(), "/dev/pts");
     auto hdb = [](pid_t pid) {
         char text[16];
         return std::string(text, size_t(std::snprintf(text, sizeof text, "%10d\n", int(pid))));

@@ -1,9 +1,10 @@
-// lineemu: the paced, fault-injecting line in simulated time. The relaying
-// process itself carries every line test.
+// lineemu's paced, fault-injecting line in simulated time (the relaying
+// process carries every line test), and both tools' input checks.
 #include <gtest/gtest.h>
 #include <bit>
 #include <cmath>
 #include "filebytes.h"
+#include "fleet.h"
 #include "linedirection.h"
 
 using namespace quendril::lineemu;
@@ -81,4 +82,28 @@ TEST(LineDirection, PacesDelaysAndInjectsFaultsBySeed) {
     EXPECT_EQ(cut.counters().bytesLostOutage, 200u);
     ASSERT_EQ(out.size(), 300u);
     EXPECT_EQ(std::pair(out[99], out[100]), std::pair(uint8_t(99), uint8_t(300 % 256)));
+}
+
+// Both tools refuse a bad command line or fleet line, naming it.
+TEST(ToolInput, BadOptionsAndFleetLinesAreRefusedByName) {
+    const std::pair<std::vector<std::string>, std::string> args[] = {{{"--a", "x"}, "both --a and --b are needed"},
+        {{"--a=x", "--b=x"}, "--a and --b must differ"}, {{"--colour", "red"}, "unknown option: --colour"},
+        {{"--baud"}, "missing value for --baud"}, {{"--baud", "1e3"}, "bad value for --baud: 1e3"},
+        {{"--data=9"}, "bad value for --data: 9"}, {{"--parity", "mark"}, "bad value for --parity: mark"},
+        {{"--ber", "1e"}, "bad value for --ber: 1e"}, {{"--ber", "0x1"}, "bad value for --ber: 0x1"},
+        {{"--outage", "5"}, "bad value for --outage: 5"}, {{"--seed", "-1"}, "bad value for --seed: -1"},
+        {{"--exit-with-parent", "-h"}, ""}};
+    for (const auto& [line, error] : args) EXPECT_EQ(parseArgs(line).error, error) << line[0];
+    EXPECT_NE(std::string(usageText()).find("--outage"), std::string::npos);
+    const std::pair<const char*, const char*> fleets[] = {{"box 17\n", "line 1: box needs a number 1..16"},
+        {"box 1\nbox 1\n", "line 2: box 1 given twice"}, {"box 1 id=LONGID7\n", "line 1: id is at most 6 characters, rev at most 2"},
+        {"box 1\njob 1 recv\n", "line 2: job needs a box with a terminal declared before it"},
+        {"box 1 id=A\njob 1 fly\n", "line 2: unknown job fly"}, {"box 1 id=A\njob 1 send\n", "line 2: wrong number of words for job send"},
+        {"box 1 id=A\njob 1 recv repeat=0\n", "line 2: bad repeat=0"}, {"box 1 colour=red\n", "line 1: unknown option colour"},
+        {"line parity=mark\n", "line 1: bad parity=mark"}, {"\n\nteleport\n", "line 3: unknown directive teleport"}};
+    for (const auto& [text, error] : fleets) {
+        std::string got;
+        EXPECT_FALSE(htsim::parseFleet(text, got)) << text;
+        EXPECT_EQ(got, error);
+    }
 }
