@@ -71,9 +71,9 @@ TEST(LineDirection, PacesDelaysAndInjectsFaultsBySeed) {
         const auto& c = first.counters();
         EXPECT_EQ(c.bytesDropped + c.bytesDelivered, 50'000u);
         EXPECT_EQ(out.size(), c.bytesDelivered);
-        double expected = ber ? ber * 50'000 * 8 : drop * 50'000;
-        EXPECT_NEAR(double(ber ? c.bitsFlipped : c.bytesDropped), expected, 5 * std::sqrt(expected) + 1);
-        EXPECT_TRUE(!ber || flippedBits(data, out) == c.bitsFlipped);
+        double expected = ber > 0 ? ber * 50'000 * 8 : drop * 50'000;
+        EXPECT_NEAR(double(ber > 0 ? c.bitsFlipped : c.bytesDropped), expected, 5 * std::sqrt(expected) + 1);
+        EXPECT_TRUE(ber == 0 || flippedBits(data, out) == c.bitsFlipped);
     }
     LineDirection cut({100'000}, 0, Faults{.outageStartMs = 10, .outageLenMs = 20}, 0);  // 100 us a character
     Bytes seq(500);
