@@ -19,7 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using Tree = std::map<std::string, std::string>;  // relative path -> bytes
 
 class EndToEnd : public ::testing::Test {
 protected:
@@ -33,13 +32,7 @@ protected:
     }
     std::string bytes(const std::string& path) { return readBytes(root + path); }
     std::string log() { return bytes("/quendril.log"); }
-    Tree tree(const std::string& dir) {
-        Tree t;
-        for (const auto& e : fs::recursive_directory_iterator(root + dir)) {
-            t[fs::relative(e.path(), root + dir).string()] = e.is_directory() ? "/" : readBytes(e.path().string());
-        }
-        return t;
-    }
+    FileMap tree(const std::string& dir) { return snapshot(root + dir); }
     // hostpc.ini (COM0 at 115200, boxes 1 to 6, generous line timers) and the ID file.
     void settings(const std::string& ids = "&&&&&&,,,\r\n") {
         for (const char* d : {"/ap", "/recv", "/send"}) fs::create_directories(root + d);
@@ -89,12 +82,12 @@ TEST_F(EndToEnd, FleetIsServedAcrossPassesUntilATerminalEndsItsWork) {
                     "/t5b repeat=3\njob 6 end\n")) << "the program did not end by itself";
     EXPECT_EQ(exitStatus, 0);
     const auto src = [&](const char* p) { return bytes(p); };
-    EXPECT_EQ(tree("/recv"), (Tree{{"A1.TXT", src("/t1a/A1.TXT")}, {"bin1.dat", src("/t1a/bin1.dat")},
+    EXPECT_EQ(tree("/recv"), (FileMap{{"A1.TXT", src("/t1a/A1.TXT")}, {"bin1.dat", src("/t1a/bin1.dat")},
                                    {"B1.TXT", src("/t1b/B1.TXT")}, {"C.TXT", src("/t5a/C.TXT")}, {"D.TXT", ""}}));
-    EXPECT_EQ(tree("/ht2/recv"), (Tree{{"X.LOD", src("/lod2/X.LOD")}, {"Y.LOD", src("/lod2/y.lod")}}));
-    EXPECT_EQ(tree("/ht3/recv"), (Tree{{"P.LOD", src("/all3/P.LOD")}, {"q.txt", src("/all3/q.txt")}}));
+    EXPECT_EQ(tree("/ht2/recv"), (FileMap{{"X.LOD", src("/lod2/X.LOD")}, {"Y.LOD", src("/lod2/y.lod")}}));
+    EXPECT_EQ(tree("/ht3/recv"), (FileMap{{"P.LOD", src("/all3/P.LOD")}, {"q.txt", src("/all3/q.txt")}}));
     EXPECT_EQ(tree("/ht4/app"), tree("/ap"));
-    EXPECT_EQ(tree("/TEMP"), (Tree{{"STRAY.LOD", "never sent"}})) << "no staged copies left";
+    EXPECT_EQ(tree("/TEMP"), (FileMap{{"STRAY.LOD", "never sent"}})) << "no staged copies left";
     EXPECT_EQ(tree("/lod2").size(), 3u) << "sources untouched";
 }
 

@@ -16,7 +16,6 @@ namespace quendril::test::faults {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using FileMap = std::map<std::string, std::string>;  // relative path -> bytes; a directory "name/" -> ""
 using namespace std::chrono_literals;
 
 inline long long msSince(Clock::time_point t0) {
@@ -25,15 +24,6 @@ inline long long msSince(Clock::time_point t0) {
 inline void putFiles(const fs::path& dir, const FileMap& files) {
     fs::create_directories(dir);
     for (const auto& [name, bytes] : files) writeBytes((dir / name).string(), bytes);
-}
-// A missing directory holds nothing.
-inline FileMap snapshot(const fs::path& dir) {
-    FileMap files;
-    for (const auto& e : fs::exists(dir) ? fs::recursive_directory_iterator(dir) : fs::recursive_directory_iterator()) {
-        const std::string rel = fs::relative(e.path(), dir).string();
-        files[e.is_directory() ? rel + "/" : rel] = e.is_directory() ? "" : readBytes(e.path().string());
-    }
-    return files;
 }
 // Names with sizes and a digest, for short messages.
 inline std::map<std::string, std::string> digest(const FileMap& files) {
