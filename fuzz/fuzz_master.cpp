@@ -53,9 +53,10 @@ void runJob(uint8_t mode, tvk::Link& link, const fuzzline::Jail& jail) {
     if (mode % 4 == 2) (void)tvk::pollBox(link, 1, rec);
     if (mode % 4 == 3) (void)tvk::releaseBox(link, 1);
     if (mode % 4 > 1) return;
-    int rc = mode % 4 == 0 ? tvk::receiveFiles(link, 1, jail.in(), nullptr, status)
+    tvk::BoxProtocol protocol;
+    int rc = mode % 4 == 0 ? tvk::receiveFiles(link, 1, jail.in(), nullptr, status, protocol)
                            : tvk::sendFiles(link, 1, tvk::listSendFiles(jail.out(), ok), uint8_t(mode >> 2), nullptr,
-                                            status);
+                                            status, protocol);
     require(mode % 4 == 0 || ok, "the files to send cannot be listed");
     require(rc == TVK_OK || rc == TVK_EFAIL || rc == TVK_ETIMEOUT || rc == TVK_EPROTO || rc == TVK_ESTOPPED,
             "a job gave an unknown result");

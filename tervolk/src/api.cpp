@@ -1,5 +1,6 @@
 // The C API: one line session per process, driven call by call from the
 // caller's thread.
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,8 @@ struct Session final : Hooks, Progress, JobChecks {
     std::map<uint8_t, uint64_t> announced;  // each record's total, before it saturates
     size_t cursor = 0;
     std::set<uint8_t> connected;
+    // Learnt box by box while the line is open.
+    std::array<BoxProtocol, kMaxBoxes + 1> protocols{};
     uint32_t status = 0;
     std::atomic<bool> stop{false};
     // The last line call met a stop: the run is ending (see tvk_disconnect).
@@ -207,6 +210,7 @@ int16_t tvk_open(int32_t port, tvk_openparam* param) {
     s.link->setDebug(s.debug || (dbg && std::strcmp(dbg, "1") == 0), "tvk");
     s.forgetRecords();
     s.connected.clear();
+    s.protocols = {};
     s.status = 0;
     s.stop = false;
     s.stopped = false;
@@ -330,7 +334,7 @@ int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
     options.checks = &s;
     if (auto it = s.announced.find(box); it != s.announced.end()) options.announced = it->second;
     else if (info->totalSize >= 0 && info->totalSize < INT32_MAX) options.announced = uint64_t(info->totalSize);
-    return endJob(receiveFiles(*s.link, box, dir, &s, s.status, options));
+    return endJob(receiveFiles(*s.link, box, dir, &s, s.status, s.protocols[box], options));
 }
 
 int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
@@ -351,7 +355,7 @@ int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
         s.status |= TVK_ES_FILEOPEN;
         return TVK_EFILE;
     }
-    return endJob(sendFiles(*s.link, box, std::move(files), uint8_t(info->transType), &s, s.status));
+    return endJob(sendFiles(*s.link, box, std::move(files), uint8_t(info->transType), &s, s.status, s.protocols[box]));
 }
 
 int16_t tvk_geterrinf(void) { return int16_t(session().status & 0x7FFF); }

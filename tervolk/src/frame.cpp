@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "codec.h"
+#include "fec.h"
 
 namespace tvk {
 
@@ -42,6 +43,11 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
     putLe(body, f.seq, 2);
     body.insert(body.end(), f.payload.begin(), f.payload.end());
     putLe(body, crc32c(body.data(), body.size()), 4);
+    if (f.fec > 0) {
+        std::vector<uint8_t> protectedBody;
+        fecProtect(body.data(), body.size(), f.fec, protectedBody);
+        body.swap(protectedBody);
+    }
     if (sevenBits) {
         std::vector<uint8_t> packed;
         pack7(body.data(), body.size(), packed);
@@ -51,10 +57,16 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
     out.push_back(0);
 }
 
-size_t encodedLength(size_t payloadLen, bool sevenBits) {
-    size_t n = kHeaderLen + payloadLen + kCrcLen;
+size_t encodedLength(size_t payloadLen, bool sevenBits, int fec) {
+    size_t n = fecLength(kHeaderLen + payloadLen + kCrcLen, fec);
     if (sevenBits) n = pack7Length(n);
     return cobsBound(n, maxCode(sevenBits)) + 1;
+}
+
+size_t maxPayloadAt(int fec) {
+    size_t payload = kMaxPayload;
+    while (fecLength(kHeaderLen + payload + kCrcLen, fec) > kMaxBody) --payload;
+    return payload;
 }
 
 FrameDecoder::FrameDecoder(bool sevenBits)
@@ -96,30 +108,43 @@ void FrameDecoder::finish(std::vector<Frame>& frames) {
         }
         body = &body_;
     }
-    const size_t len = body->size();
-    if (len < kHeaderLen + kCrcLen || len > kMaxBody) {
-        ++crcErrors;
-        return;
-    }
-    const uint8_t* b = body->data();
-    if (crc32c(b, len - kCrcLen) != uint32_t(getLe(b + len - kCrcLen, 4))) {
-        ++crcErrors;
-        return;
-    }
     Frame f;
+    if (accept(*body, f)) {
+        frames.push_back(std::move(f));
+        return;
+    }
+    // Not a plain frame: perhaps a protected one that a repair restores.
+    int strength = 0, corrected = 0;
+    if (fecRepair(body->data(), body->size(), repairedBody_, strength, corrected) && accept(repairedBody_, f)) {
+        f.fec = uint8_t(strength);
+        f.corrected = uint16_t(corrected);
+        if (corrected > 0) ++repaired;
+        frames.push_back(std::move(f));
+        return;
+    }
+    ++crcErrors;
+}
+
+bool FrameDecoder::accept(const std::vector<uint8_t>& body, Frame& f) const {
+    const size_t len = body.size();
+    if (len < kHeaderLen + kCrcLen || len > kMaxBody) return false;
+    const uint8_t* b = body.data();
+    if (crc32c(b, len - kCrcLen) != uint32_t(getLe(b + len - kCrcLen, 4))) return false;
     f.addr = b[0];
     f.type = FrameType(b[1] & 0x3F);
     f.pf = (b[1] & 0x80) != 0;
     f.fromBox = (b[1] & 0x40) != 0;
     f.seq = uint16_t(getLe(b + 2, 2));
     f.payload.assign(b + kHeaderLen, b + len - kCrcLen);
-    frames.push_back(std::move(f));
+    return true;
 }
 
 std::string describeFrame(const Frame& f) {
-    char line[96];
-    std::snprintf(line, sizeof line, "box=%u %s%s seq=%u len=%zu", unsigned(f.addr), frameTypeName(f.type),
-                  f.pf ? " P/F" : "", unsigned(f.seq), f.payload.size());
+    char line[128];
+    int n = std::snprintf(line, sizeof line, "box=%u %s%s seq=%u len=%zu", unsigned(f.addr), frameTypeName(f.type),
+                          f.pf ? " P/F" : "", unsigned(f.seq), f.payload.size());
+    if (f.fec > 0 && n > 0)
+        std::snprintf(line + n, sizeof line - size_t(n), " fec=%u fixed=%u", unsigned(f.fec), unsigned(f.corrected));
     return line;
 }
 

@@ -37,6 +37,8 @@ struct Frame {
     bool fromBox = false;  // sent by a box (an echoing line returns a station's own frames)
     uint16_t seq = 0;
     std::vector<uint8_t> payload;
+    uint8_t fec = 0;         // error-correction strength it is sent with or came with (fec.h)
+    uint16_t corrected = 0;  // bytes the receiver set right
 };
 
 inline constexpr size_t kHeaderLen = 4;
@@ -48,7 +50,11 @@ inline constexpr size_t kMaxBody = kHeaderLen + kMaxPayload + kCrcLen;
 // Appends the frame's line characters, delimiter included.
 void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out);
 // Line characters of a frame with n payload bytes, delimiter included.
-size_t encodedLength(size_t payloadLen, bool sevenBits);
+size_t encodedLength(size_t payloadLen, bool sevenBits, int fec = 0);
+// Largest payload a frame protected at strength fec may carry: protected
+// frames are never longer than the longest plain one, so a station that
+// cannot repair them still refuses nothing for its length.
+size_t maxPayloadAt(int fec);
 
 // Turns received characters into frames; resynchronises at every delimiter.
 class FrameDecoder {
@@ -60,16 +66,19 @@ public:
     void discardCurrent() { skipping_ = true; buf_.clear(); }
 
     size_t crcErrors = 0;   // delimited blocks that failed COBS, length or CRC
+    size_t repaired = 0;    // protected frames that needed and got a repair
     size_t overlong = 0;    // frames refused for their length
 
 private:
     void finish(std::vector<Frame>& frames);
+    bool accept(const std::vector<uint8_t>& body, Frame& f) const;
 
     bool seven_;
     bool skipping_ = false;
     std::vector<uint8_t> buf_;
     std::vector<uint8_t> stage_;
     std::vector<uint8_t> body_;
+    std::vector<uint8_t> repairedBody_;
     size_t maxEncoded_;
 };
 

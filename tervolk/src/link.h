@@ -70,6 +70,7 @@ public:
     uint32_t takeStatus();
     uint32_t peekStatus() const { return status_; }
     size_t badFrames() const { return decoder_.crcErrors; }
+    size_t repairedFrames() const { return decoder_.repaired; }
     size_t framesSent = 0;
     size_t framesReceived = 0;
 

@@ -139,7 +139,7 @@ uint64_t usableSpace(const std::string& dir) {
 // flood of garbage, duplicates or pieces that never complete a frame ends
 // it after lineParamB.
 Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, const BatchWriter& writer, RetryBudget& budget,
-                 bool& heard) {
+                 bool& heard, Hello& rejectedBy) {
     const auto turnEnds = Clock::now() + budget.retrySpacing();
     auto lastValid = Clock::now();
     for (;;) {
@@ -169,7 +169,9 @@ Turn collectTurn(Link& link, uint8_t addr, WindowReceiver& rx, const BatchWriter
             break;
         case FrameType::Done: return Turn::Done;
         case FrameType::Abort: return Turn::Aborted;
-        case FrameType::Reject: return Turn::Rejected;
+        case FrameType::Reject:
+            rejectedBy = decodeHello(f.payload);
+            return Turn::Rejected;
         default: break;
         }
     }
@@ -185,22 +187,42 @@ int finishReceive(Link& link, const WindowReceiver& rx, const BatchWriter& write
     return writer.failed() ? TVK_EFAIL : TVK_OK;
 }
 
-// START and READY of a send job; TVK_OK when the box is ready.
-int startSend(Link& link, uint8_t addr, const StartJob& job, RetryBudget& budget, uint32_t& status) {
+// The START of a job in the version the box speaks.
+StartJob startFor(StartJob job, const BoxProtocol& protocol) {
+    if (!protocol.versionOne) {
+        job.version = kProtocolVersion;
+        job.features = kAllFeatures;
+    }
+    return job;
+}
+
+// A version-1 box refuses a version-2 START with an empty REJECT: the job
+// starts again in version 1.
+bool fallsBack(const Hello& rejectedBy, BoxProtocol& protocol) {
+    if (protocol.versionOne || rejectedBy.version >= 2) return false;
+    protocol.versionOne = true;
+    return true;
+}
+
+// START and READY of a send job; TVK_OK when the box is ready, with what it
+// can take in box.
+int startSend(Link& link, uint8_t addr, const StartJob& job, RetryBudget& budget, uint32_t& status,
+              BoxProtocol& protocol, Hello& box) {
     Frame f;
     for (;;) {
-        Got g = link.send(control(addr, FrameType::Start, encodeStart(job)));
+        Got g = link.send(control(addr, FrameType::Start, encodeStart(startFor(job, protocol))));
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         g = awaitFrom(link, addr, link.answerDeadline(0) + budget.retrySpacing(), f,
                       {FrameType::Ready, FrameType::Reject});
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
-        if (g == Got::Frame) break;
-        if (!budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
+        if (g == Got::Frame && !(f.type == FrameType::Reject && fallsBack(decodeHello(f.payload), protocol))) break;
+        if (g == Got::Timeout && !budget.miss()) return failed(status, TVK_ES_TIMEOUT, TVK_ETIMEOUT);
     }
     budget.heard();
     if (f.type == FrameType::Reject) return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+    box = decodeHello(f.payload);
     budget.progress();
     return TVK_OK;
 }
@@ -215,7 +237,7 @@ Got awaitAck(Link& link, uint8_t addr, const WindowSender& tx, Clock::time_point
 }  // namespace
 
 int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status,
-                 const ReceiveOptions& options) {
+                 BoxProtocol& protocol, const ReceiveOptions& options) {
     if (options.announced && *options.announced > usableSpace(dir)) return failed(status, TVK_ES_NOSPACE);
     BatchWriter writer(dir, progress, options.checks);
     if (options.announced) writer.limitTotal(*options.announced);
@@ -226,7 +248,8 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
     // request (answered again) from a duplicate on the line (ignored).
     uint16_t token = 1;
     bool everHeard = false;
-    Frame request = control(addr, FrameType::Start, encodeStart({0, 0, 0, 0}));
+    const auto start = [&] { return control(addr, FrameType::Start, encodeStart(startFor({}, protocol))); };
+    Frame request = start();
     for (;;) {
         request.seq = token++;
         Got g = link.send(request);
@@ -234,14 +257,20 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         AckInfo before = rx.ack();
         bool heard = false;
-        switch (collectTurn(link, addr, rx, writer, budget, heard)) {
+        Hello rejectedBy;
+        switch (collectTurn(link, addr, rx, writer, budget, heard, rejectedBy)) {
         case Turn::Stopped: return stopped(link, addr);
         case Turn::Fatal: return failed(status, TVK_ES_FATAL);
         case Turn::Oversize:
             abortJob(link, addr);
             return failed(status, TVK_ES_OVERSIZE | writer.status());
         case Turn::Aborted: return failed(status, TVK_ES_TRANSFER | writer.status());
-        case Turn::Rejected: return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
+        case Turn::Rejected:
+            if (!everHeard && fallsBack(rejectedBy, protocol)) {
+                request = start();
+                continue;
+            }
+            return failed(status, TVK_ES_PROTOCOL, TVK_EPROTO);
         case Turn::Done: return finishReceive(link, rx, writer, damagedBefore, status);
         case Turn::Window: break;
         }
@@ -251,20 +280,21 @@ int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* pro
                                                heard ? TVK_EFAIL : TVK_ETIMEOUT);
         // Until the box has answered at all, the START itself may be lost.
         everHeard = everHeard || heard;
-        request = everHeard ? control(addr, FrameType::Rr, encodeAck(now))
-                            : control(addr, FrameType::Start, encodeStart({0, 0, 0, 0}));
+        request = everHeard ? control(addr, FrameType::Rr, encodeAck(now, !protocol.versionOne)) : start();
     }
 }
 
 int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,
-              uint32_t& status) {
+              uint32_t& status, BoxProtocol& protocol) {
     StartJob job{1, transType, uint32_t(std::min<size_t>(files.size(), UINT32_MAX)), 0};
     for (const auto& f : files) job.totalSize += f.size;
     RetryBudget budget(link);
-    if (int r = startSend(link, addr, job, budget, status); r != TVK_OK) return r;
+    Hello box;
+    if (int r = startSend(link, addr, job, budget, status, protocol, box); r != TVK_OK) return r;
 
     BatchReader reader(std::move(files), progress);
-    WindowSender tx(reader, addr, link.timers());
+    if (box.features & kFeaturePacked) reader.pack();
+    WindowSender tx(reader, addr, link.timers(), (box.features & kFeatureProtected) != 0);
     bool needWindow = true;
     Frame f;
     for (;;) {

@@ -17,6 +17,13 @@ enum class BoxAnswer { Silent, NoTerminal, Idle, Terminal, Stopped, Fatal };
 
 BoxAnswer pollBox(Link& link, uint8_t addr, Record& rec);
 
+// What the master knows of a box's protocol. A job starts in version 2; a
+// box that refuses that START with an empty REJECT speaks version 1, and its
+// jobs start in version 1 from then on.
+struct BoxProtocol {
+    bool versionOne = false;
+};
+
 // What a receive knows beyond its directory: the total the terminal
 // announced (unknown: no limit) and the caller's checks.
 struct ReceiveOptions {
@@ -29,11 +36,11 @@ struct ReceiveOptions {
 // (TVK_ES_NOSPACE); one that sends more than it announced is aborted
 // (TVK_ES_OVERSIZE).
 int receiveFiles(Link& link, uint8_t addr, const std::string& dir, Progress* progress, uint32_t& status,
-                 const ReceiveOptions& options = {});
+                 BoxProtocol& protocol, const ReceiveOptions& options = {});
 
 // The files go to the box.
 int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t transType, Progress* progress,
-              uint32_t& status);
+              uint32_t& status, BoxProtocol& protocol);
 
 // Releases the terminal of a box; true when the box confirmed it. hurried:
 // the run was stopped and is ending, so the release is sent once and its

@@ -51,6 +51,10 @@ Got BoxStation::answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<
     return link.send(f);
 }
 
+Got BoxStation::reject(Link& link) {
+    return answer(link, FrameType::Reject, versionOne_ ? std::vector<uint8_t>{} : encodeHello({kProtocolVersion, 0}, false));
+}
+
 Got BoxStation::sendNext(Link& link) {
     if (sender_->finished()) {
         if (!reported_) {
@@ -79,7 +83,9 @@ Got BoxStation::sendNext(Link& link) {
 
 Got BoxStation::onStart(Link& link, const Frame& f) {
     StartJob job;
-    if (!decodeStart(f.payload, job)) return answer(link, FrameType::Reject);
+    if (!decodeStart(f.payload, job) || (versionOne_ && job.version > 1)) return reject(link);
+    // What the master can take, and the version to answer in.
+    const uint8_t features = versionOne_ ? 0 : job.features;
     if (job.dir == 0) {
         // A repeated START of the same job resends what is missing; a
         // duplicate of the same START, or one sent before our window
@@ -88,18 +94,22 @@ Got BoxStation::onStart(Link& link, const Frame& f) {
             return f.seq == lastToken_ || windowOnTheLine(link) ? Got::Frame : (lastToken_ = f.seq, sendNext(link));
         endJob(false);
         lastToken_ = f.seq;
+        masterVersionTwo_ = job.version >= 2 && !versionOne_;
         auto files = terminal_.filesToSend();
-        if (!files) return answer(link, FrameType::Reject);
+        if (!files) return reject(link);
         reader_ = std::make_unique<BatchReader>(std::move(*files), progress_);
-        sender_ = std::make_unique<WindowSender>(*reader_, addr_, link.timers());
+        if (features & kFeaturePacked) reader_->pack();
+        sender_ = std::make_unique<WindowSender>(*reader_, addr_, link.timers(), (features & kFeatureProtected) != 0);
         return sendNext(link);
     }
     endJob(false);
+    masterVersionTwo_ = job.version >= 2 && !versionOne_;
     auto dir = terminal_.receiveDir(job);
-    if (!dir) return answer(link, FrameType::Reject);
+    if (!dir) return reject(link);
     writer_ = std::make_unique<BatchWriter>(*dir, progress_);
     receiver_ = std::make_unique<WindowReceiver>(*writer_);
-    return answer(link, FrameType::Ready);
+    return answer(link, FrameType::Ready,
+                  masterVersionTwo_ ? encodeHello({kProtocolVersion, kAllFeatures}) : std::vector<uint8_t>{});
 }
 
 Got BoxStation::handle(Link& link, const Frame& f) {
@@ -116,7 +126,7 @@ Got BoxStation::handle(Link& link, const Frame& f) {
         return onStart(link, f);
     case FrameType::Rr: {
         AckInfo ack;
-        if (!sender_ || !decodeAck(f.payload, ack)) return answer(link, FrameType::Reject);
+        if (!sender_ || !decodeAck(f.payload, ack) || (versionOne_ && f.payload.size() != kAckLen)) return reject(link);
         // A request that arrives while our window is still crossing the
         // line was sent before the master saw it: its acknowledgement would
         // count the frames in flight as lost. The window's final frame
@@ -131,7 +141,7 @@ Got BoxStation::handle(Link& link, const Frame& f) {
     }
     case FrameType::Data:
     case FrameType::Frag:
-        if (!receiver_) return f.pf ? answer(link, FrameType::Reject) : Got::Frame;
+        if (!receiver_) return f.pf ? reject(link) : Got::Frame;
         if (f.type == FrameType::Data) receiver_->onData(f);
         else receiver_->onFrag(f);
         if (receiver_->complete() && !reported_) {
@@ -141,8 +151,8 @@ Got BoxStation::handle(Link& link, const Frame& f) {
         if (!f.pf) return Got::Frame;
         [[fallthrough]];
     case FrameType::AckReq:
-        if (!receiver_) return answer(link, FrameType::Reject);
-        return answerSeq(link, FrameType::Ack, f.seq, encodeAck(receiver_->ack()));
+        if (!receiver_) return reject(link);
+        return answerSeq(link, FrameType::Ack, f.seq, encodeAck(receiver_->ack(), masterVersionTwo_));
     case FrameType::Disc:
         endJob(false);
         terminal_.released();

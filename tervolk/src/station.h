@@ -45,6 +45,10 @@ public:
     ~BoxStation();
 
     uint8_t addr() const { return addr_; }
+    // Speaks protocol version 1 only, as boxes built before version 2 do:
+    // refuses a longer START, says nothing of features, and never packs
+    // or protects what it sends.
+    void speakVersionOne() { versionOne_ = true; }
     // Handles a frame addressed to this box, answering on the link.
     Got handle(Link& link, const Frame& f);
     // Drops a job the master has not spoken to for lineParamB since the
@@ -55,6 +59,8 @@ public:
 private:
     Got answer(Link& link, FrameType type, std::vector<uint8_t> payload = {});
     Got answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<uint8_t> payload);
+    // A version-2 REJECT names its version, so the master does not fall back.
+    Got reject(Link& link);
     Got onStart(Link& link, const Frame& f);
     Got sendNext(Link& link);
     uint64_t jobBytes() const;
@@ -73,6 +79,8 @@ private:
     bool reported_ = false;
     bool peerFailed_ = false;  // the master's acknowledgement said a file was not stored
     uint16_t lastToken_ = 0;  // of the last START or RR carried out
+    bool versionOne_ = false;
+    bool masterVersionTwo_ = false;  // the job's START came in version 2
     std::optional<Frame> pending_;  // an abort or release heard while sending
     Clock::time_point lastHeard_{};
 };

@@ -290,6 +290,23 @@ bool BatchReader::openNext(std::vector<uint8_t>& payload, size_t limit) {
 }
 
 void BatchReader::fill(std::vector<uint8_t>& payload, size_t limit) {
+    if (!packer_) {
+        fillChunks(payload, limit);
+        return;
+    }
+    if (!packStarted_) {
+        if (payload.size() + 2 > limit) return;
+        payload.insert(payload.end(), {kChunkPacked, kPackZstd});
+        packStarted_ = true;
+    }
+    packer_->fill(payload, limit, [this](std::vector<uint8_t>& block) {
+        fillChunks(block, kPackBlock);
+        return !ended_;
+    });
+    if (packer_->broken()) status_ |= TVK_ES_TRANSFER;
+}
+
+void BatchReader::fillChunks(std::vector<uint8_t>& payload, size_t limit) {
     while (!ended_) {
         if (!cur_) {
             if (next_ < files_.size()) {
@@ -440,9 +457,33 @@ void BatchWriter::endStream() {
 }
 
 void BatchWriter::consume(const uint8_t* p, size_t n) {
+    if (unpacker_) unpack(p, n);
+    else consumeChunks(p, n);
+}
+
+void BatchWriter::unpack(const uint8_t* p, size_t n) {
+    if (unpackFailed_ || ended_ || oversize_) return;
+    if (!unpacker_->feed(p, n, [this](const uint8_t* block, size_t len) { consumeChunks(block, len); })) {
+        // A damaged compressed stream: nothing more of it can be trusted.
+        unpackFailed_ = true;
+        failFile(fd_ >= 0 ? TVK_ES_PROTOCOL | TVK_ES_TRANSFER : TVK_ES_PROTOCOL);
+    }
+}
+
+bool BatchWriter::startUnpacking(const uint8_t* p, size_t n, size_t& pos) {
+    if (pos == n || p[pos] != kPackZstd) return false;
+    unpacker_ = std::make_unique<Unpacker>();
+    ++pos;
+    unpack(p + pos, n - pos);
+    return true;
+}
+
+void BatchWriter::consumeChunks(const uint8_t* p, size_t n) {
     size_t pos = 0;
     while (pos < n && !ended_ && !oversize_) {
         uint8_t type = p[pos++];
+        const bool first = !started_;
+        started_ = true;
         uint64_t a = 0, b = 0;
         switch (type) {
         case kChunkFile: {
@@ -475,6 +516,9 @@ void BatchWriter::consume(const uint8_t* p, size_t n) {
             if (fd_ >= 0) failFile(TVK_ES_TRANSFER);
             skipping_ = false;
             continue;
+        case kChunkPacked:
+            if (first && startUnpacking(p, n, pos)) return;
+            break;
         default:
             break;
         }

@@ -9,6 +9,8 @@
 //   0x05 CANCEL the current file could not be read to its end
 //   0x06 REST   data up to the end of the frame (no length: saves the
 //               varint in every full frame)
+//   0x07 PACKED method byte: the rest of the stream is compressed (pack.h);
+//               only as the stream's first chunk
 #pragma once
 
 #include <atomic>
@@ -20,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "pack.h"
+
 namespace tvk {
 
 enum ChunkType : uint8_t {
@@ -29,6 +33,7 @@ enum ChunkType : uint8_t {
     kChunkEnd = 4,
     kChunkCancel = 5,
     kChunkRest = 6,
+    kChunkPacked = 7,
 };
 
 inline constexpr size_t kMaxNameLen = 255;
@@ -89,15 +94,20 @@ public:
     BatchReader(const BatchReader&) = delete;
     BatchReader& operator=(const BatchReader&) = delete;
 
-    // Appends chunks to payload without letting it exceed limit bytes.
+    // From the first frame on, the stream goes compressed: for a receiver
+    // that can take it.
+    void pack() { packer_ = std::make_unique<Packer>(); }
+    // Appends to payload, without letting it exceed limit bytes, the next
+    // chunks, or the next compressed bytes once packed.
     void fill(std::vector<uint8_t>& payload, size_t limit);
-    // The END chunk has been produced.
-    bool exhausted() const { return ended_; }
+    // Everything, END included, has been handed out.
+    bool exhausted() const { return ended_ && (!packer_ || packer_->drained()); }
     uint32_t status() const { return status_; }
     uint64_t bytesRead() const { return bytesRead_; }
     size_t filesSent() const { return filesSent_; }
 
 private:
+    void fillChunks(std::vector<uint8_t>& payload, size_t limit);
     bool openNext(std::vector<uint8_t>& payload, size_t limit);
     void closeCurrent();
 
@@ -113,6 +123,8 @@ private:
     uint32_t status_ = 0;
     uint64_t bytesRead_ = 0;
     size_t filesSent_ = 0;
+    std::unique_ptr<Packer> packer_;
+    bool packStarted_ = false;
 };
 
 // Stores a received stream in a directory. A file is written under a part
@@ -156,6 +168,11 @@ private:
     void endFile(uint32_t crc);
     void endStream();
     void failFile(uint32_t bits);
+    void consumeChunks(const uint8_t* p, size_t n);
+    // The stream turns compressed: the rest of this frame is its first
+    // bytes. False for a method this writer does not know.
+    bool startUnpacking(const uint8_t* p, size_t n, size_t& pos);
+    void unpack(const uint8_t* p, size_t n);
 
     int dirFd_ = -1;
     Progress* progress_;
@@ -173,6 +190,9 @@ private:
     std::optional<uint64_t> limit_;
     bool oversize_ = false;
     bool ended_ = false;
+    bool started_ = false;  // a chunk has been consumed
+    std::unique_ptr<Unpacker> unpacker_;
+    bool unpackFailed_ = false;
     Tally tally_;
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "codec.h"
+#include "fec.h"
 
 namespace tvk {
 
@@ -14,44 +15,52 @@ constexpr double kFrameOverhead = 11.0;
 
 }  // namespace
 
-std::vector<uint8_t> encodeAck(const AckInfo& a) {
+std::vector<uint8_t> encodeAck(const AckInfo& a, bool withCorrected) {
     std::vector<uint8_t> p;
     putLe(p, a.cum, 2);
     putLe(p, a.bits[0], 8);
     putLe(p, a.bits[1], 8);
     p.push_back(a.flags);
+    if (withCorrected) putLe(p, a.corrected, 4);
     return p;
 }
 
 bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a) {
-    if (p.size() != kAckLen) return false;
+    // Later versions may append fields.
+    if (p.size() != kAckLen && p.size() < kAckLenV2) return false;
     a.cum = uint16_t(getLe(p.data(), 2));
     a.bits[0] = getLe(p.data() + 2, 8);
     a.bits[1] = getLe(p.data() + 10, 8);
     a.flags = p[18];
+    a.corrected = p.size() >= kAckLenV2 ? uint32_t(getLe(p.data() + kAckLen, 4)) : 0;
     return true;
 }
 
-WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers)
+WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers, bool mayProtect)
     : reader_(reader),
       addr_(addr),
       frameCap_(frameBytesFor(timers)),
       windowCap_(windowBytesFor(timers)),
       frameSize_(std::min<size_t>(1024, frameCap_)),
-      windowBytes_(std::min<size_t>(16 * 1024, windowCap_)) {}
+      windowBytes_(std::min<size_t>(16 * 1024, windowCap_)),
+      mayProtect_(mayProtect) {}
 
 void WindowSender::addFrame(std::vector<Frame>& win, const Out& o, bool resend) const {
     Frame f;
     f.addr = addr_;
     f.seq = o.seq;
-    if (!resend || o.payload.size() <= frameSize_ * 2) {
+    f.fec = uint8_t(strength_);
+    // A frame built larger than the line now carries (or than a frame at
+    // today's strength may be) goes again in pieces of the current size.
+    const size_t unit = std::min(frameSize_, maxPayloadAt(strength_) - 2);
+    if (o.payload.size() <= maxPayloadAt(strength_) && (!resend || o.payload.size() <= frameSize_ * 2)) {
         f.type = FrameType::Data;
         f.payload = o.payload;
         win.push_back(std::move(f));
         return;
     }
     f.type = FrameType::Frag;
-    size_t count = std::min<size_t>((o.payload.size() + frameSize_ - 1) / frameSize_, 255);
+    size_t count = std::min<size_t>((o.payload.size() + unit - 1) / unit, 255);
     size_t piece = (o.payload.size() + count - 1) / count;
     for (size_t k = 0; k < count; ++k) {
         size_t from = k * piece, to = std::min(o.payload.size(), from + piece);
@@ -74,8 +83,9 @@ std::vector<Frame> WindowSender::buildWindow() {
     }
     while (outstanding_.size() < kWindowMax && bytes < windowBytes_ && !reader_.exhausted()) {
         Out o{nextSeq_, {}, false, true};
-        o.payload.reserve(frameSize_);
-        reader_.fill(o.payload, frameSize_);
+        const size_t limit = std::min(frameSize_, maxPayloadAt(strength_));
+        o.payload.reserve(limit);
+        reader_.fill(o.payload, limit);
         if (o.payload.empty()) break;
         bytes += o.payload.size();
         ++nextSeq_;
@@ -93,7 +103,7 @@ bool WindowSender::applyAck(const AckInfo& a) {
     // An acknowledgement from before the window or beyond it is stale.
     if (ahead > outstanding_.size()) return false;
     bool progress = ahead > 0;
-    size_t sent = 0, lost = 0, bytes = 0;
+    size_t sent = 0, lost = 0, chars = 0;
     for (size_t i = 0; i < outstanding_.size(); ++i) {
         Out& o = outstanding_[i];
         bool got = i < ahead;
@@ -107,19 +117,23 @@ bool WindowSender::applyAck(const AckInfo& a) {
         }
         if (o.inLastWindow) {
             ++sent;
-            bytes += o.payload.size() + size_t(kFrameOverhead);
+            chars += encodedLength(o.payload.size(), false, strength_);
             if (!o.acked) ++lost;
             o.inLastWindow = false;
         }
     }
     while (!outstanding_.empty() && outstanding_.front().acked && uint16_t(outstanding_.front().seq - a.cum) >= 0x8000)
         outstanding_.pop_front();
-    if (sent) adapt(lost, sent, bytes);
+    if (sent) adapt(lost, sent, chars, a.corrected);
     return progress;
 }
 
-void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
-    double observed = double(lost) / double(bytes);
+void WindowSender::adapt(size_t lost, size_t sent, size_t chars, uint32_t corrected) {
+    // Damaged characters: those repaired, and for each lost frame at least
+    // one more than its codewords could repair.
+    const uint32_t repaired = corrected >= correctedSeen_ ? corrected - correctedSeen_ : 0;
+    correctedSeen_ = std::max(correctedSeen_, corrected);
+    double observed = (double(repaired) + double(lost) * double(strength_ + 1)) / double(chars);
     errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
     if (errEstimate_ == 0) {
         // No error seen yet: grow as fast as the line allows.
@@ -127,11 +141,9 @@ void WindowSender::adapt(size_t lost, size_t sent, size_t bytes) {
         windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
         return;
     }
-    // Frame length with the best yield for the error rate seen:
-    // L / (L + h) * (1 - p)^L peaks near sqrt(h / p). Clean windows halve
-    // the estimate, so frames grow back by a factor of about 1.4 each.
-    double best = std::sqrt(kFrameOverhead / errEstimate_);
-    frameSize_ = std::clamp(size_t(best), kFrameMin, frameCap_);
+    // Clean windows halve the estimate, so frames grow back and error
+    // correction turns off again once the line is clean.
+    chooseShape();
     if (lost == 0) windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
     // Most of a window lost: a shorter one wastes less while the line is bad.
     else if (lost * 2 > sent) windowBytes_ = std::min(std::max(windowBytes_ / 2, frameSize_ * 4), windowCap_);
@@ -142,12 +154,63 @@ void WindowReceiver::noteArrival(uint16_t seq) {
     else ++resentSeen;
 }
 
+namespace {
+
+// Probability that at most t of n characters are damaged, each with p.
+double atMost(int t, double n, double p) {
+    double term = std::pow(1 - p, n), sum = term;
+    for (int i = 1; i <= t; ++i) {
+        term *= (n - i + 1) / i * p / (1 - p);
+        sum += term;
+    }
+    return std::min(sum, 1.0);
+}
+
+// Share of the line time that carries payload, for frames of L payload
+// bytes at strength t on a line damaging a character with probability p.
+// A frame is lost when a codeword holds more than t damaged bytes, or when
+// the stuffing's code characters or the delimiter are hit (about one
+// character in 160 in random data), which no repair reaches.
+double yieldOf(size_t L, int t, double p) {
+    const double chars = double(encodedLength(L, false, t));
+    if (t == 0) return double(L) / chars * std::pow(1 - p, chars);
+    const size_t body = kHeaderLen + L + kCrcLen;
+    const size_t k = size_t(255 - 2 * t), c = (body + k - 1) / k;
+    const double codeword = double(body) / double(c) + 2 * t;
+    const double intact = std::pow(atMost(t, codeword, p), double(c)) * std::pow(1 - p, chars / 160 + 2);
+    return double(L) / chars * intact;
+}
+
+}  // namespace
+
+void WindowSender::chooseShape() {
+    // Without correction L / (L + h) * (1 - p)^L peaks near sqrt(h / p).
+    size_t bestSize = std::clamp(size_t(std::sqrt(kFrameOverhead / errEstimate_)), kFrameMin, frameCap_);
+    int bestStrength = 0;
+    double best = yieldOf(bestSize, 0, errEstimate_);
+    for (int t = 1; mayProtect_ && t <= kFecMaxStrength; ++t) {
+        for (size_t L = kFrameMin; L <= frameCap_ * 2; L *= 2) {
+            const size_t size = std::min({L, frameCap_, maxPayloadAt(t)});
+            const double y = yieldOf(size, t, errEstimate_);
+            if (y > best) {
+                best = y;
+                bestSize = size;
+                bestStrength = t;
+            }
+        }
+    }
+    frameSize_ = bestSize;
+    strength_ = bestStrength;
+}
+
 void WindowReceiver::onData(const Frame& f) {
+    corrected += f.corrected;
     noteArrival(f.seq);
     store(f.seq, f.payload);
 }
 
 void WindowReceiver::onFrag(const Frame& f) {
+    corrected += f.corrected;
     if (f.payload.size() < 2 || f.payload[1] == 0 || f.payload[0] >= f.payload[1]) return;
     uint16_t d = uint16_t(f.seq - cum_);
     if (d >= kWindowMax || slots_[f.seq % kWindowMax]) {
@@ -213,6 +276,7 @@ AckInfo WindowReceiver::ack() const {
     a.cum = cum_;
     for (uint16_t d = 1; d < kWindowMax; ++d)
         if (slots_[uint16_t(cum_ + d) % kWindowMax]) a.set(size_t(d - 1));
+    a.corrected = corrected;
     if (complete()) a.flags |= kAckComplete;
     if (writer_.failed()) a.flags |= kAckFailed;
     return a;

@@ -24,18 +24,24 @@ inline constexpr size_t kWindowBytesMax = 64 * 1024;
 // set when cum + 1 + i has been received. Flags: kAckComplete when the
 // batch is complete and every stored file is on disk, kAckFailed when the
 // receiver could not store a file of the job (the sender keeps its data).
+// From protocol version 2 it also carries corrected: the bytes the
+// receiver's error correction set right in the job so far (u32), by which
+// the sender measures the line.
 struct AckInfo {
     uint16_t cum = 0;
     std::array<uint64_t, 2> bits{};
     uint8_t flags = 0;
+    uint32_t corrected = 0;
     bool has(size_t i) const { return i < 128 && ((bits[i / 64] >> (i % 64)) & 1); }
     void set(size_t i) { bits[i / 64] |= uint64_t(1) << (i % 64); }
 };
 inline constexpr uint8_t kAckComplete = 1;
 inline constexpr uint8_t kAckFailed = 2;
 inline constexpr size_t kAckLen = 19;
+inline constexpr size_t kAckLenV2 = 23;
 
-std::vector<uint8_t> encodeAck(const AckInfo& a);
+// withCorrected: the peer speaks version 2 (a version-1 peer takes 19 bytes only).
+std::vector<uint8_t> encodeAck(const AckInfo& a, bool withCorrected);
 bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a);
 
 struct SendStats {
@@ -47,8 +53,9 @@ struct SendStats {
 class WindowSender {
 public:
     // Frame and window sizes stay within what the line carries in a few
-    // seconds (timing.h).
-    WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers = {});
+    // seconds (timing.h). mayProtect: the receiver repairs protected frames,
+    // so a noisy line gets error correction (fec.h).
+    WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers = {}, bool mayProtect = false);
 
     // Sends the next window: frames still missing first, then new ones. The
     // last frame carries the P/F bit. interrupt is checked between frames
@@ -64,6 +71,7 @@ public:
     // acknowledgement echoes it.
     uint16_t lastPollSeq() const { return lastPollSeq_; }
     size_t frameSize() const { return frameSize_; }
+    int strength() const { return strength_; }
 
 private:
     struct Out {
@@ -72,7 +80,10 @@ private:
         bool acked = false;
         bool inLastWindow = false;
     };
-    void adapt(size_t lost, size_t sent, size_t bytes);
+    void adapt(size_t lost, size_t sent, size_t chars, uint32_t corrected);
+    // Frame size and error-correction strength with the best yield for the
+    // error rate measured.
+    void chooseShape();
     // The window's frames; a frame built larger than the line now carries
     // is resent in pieces.
     std::vector<Frame> buildWindow();
@@ -87,7 +98,10 @@ private:
     size_t windowCap_;
     size_t frameSize_;
     size_t windowBytes_;
-    double errEstimate_ = 0;  // damaged frames per line character
+    double errEstimate_ = 0;  // damaged characters per line character
+    bool mayProtect_;
+    int strength_ = 0;  // error correction of new frames (0: none)
+    uint32_t correctedSeen_ = 0;
     SendStats stats_;
 };
 
@@ -103,6 +117,8 @@ public:
     // Bytes held in pieces of frames not yet whole.
     size_t pieceBytes() const;
     size_t duplicates = 0;
+    // Bytes that error correction set right in the frames of this job.
+    uint32_t corrected = 0;
     // Frames that arrived again: behind the newest one seen (a resend that
     // filled a gap, or a duplicate), or resent in pieces.
     size_t resentSeen = 0;

@@ -31,16 +31,33 @@ std::vector<uint8_t> encodeStart(const StartJob& s) {
     std::vector<uint8_t> p{s.dir, s.transType};
     putLe(p, s.fileCount, 4);
     putLe(p, s.totalSize, 8);
+    if (s.version >= 2) p.insert(p.end(), {s.version, s.features});
     return p;
 }
 
 bool decodeStart(const std::vector<uint8_t>& p, StartJob& s) {
-    if (p.size() != kStartLen || p[0] > 1) return false;
+    if (p.size() < kStartLen || p[0] > 1) return false;
+    const bool later = p.size() >= kStartLen + 2 && p[kStartLen] >= 2;
+    if (p.size() != kStartLen && !later) return false;
     s.dir = p[0];
     s.transType = p[1];
     s.fileCount = uint32_t(getLe(p.data() + 2, 4));
     s.totalSize = getLe(p.data() + 6, 8);
+    s.version = later ? p[kStartLen] : 1;
+    s.features = later ? p[kStartLen + 1] : 0;
     return true;
+}
+
+std::vector<uint8_t> encodeHello(const Hello& h, bool withFeatures) {
+    if (withFeatures) return {h.version, h.features};
+    return {h.version};
+}
+
+Hello decodeHello(const std::vector<uint8_t>& p) {
+    Hello h;
+    if (!p.empty() && p[0] >= 2) h.version = p[0];
+    if (p.size() >= 2 && h.version >= 2) h.features = p[1];
+    return h;
 }
 
 }  // namespace tvk

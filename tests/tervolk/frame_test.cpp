@@ -1,9 +1,13 @@
 // Codecs and frames: known answers, edges and refusals (random round trips
-// are fuzz_frame's); frame and window sizes and deadlines of every line.
+// are fuzz_frame's); error correction; frame and window sizes and deadlines
+// of every line.
 #include <gtest/gtest.h>
+#include <random>
 #include "codec.h"
+#include "fec.h"
 #include "filebytes.h"
 #include "frame.h"
+#include "rs.h"
 #include "termiosport.h"
 #include "timing.h"
 #include "transfer.h"
@@ -11,6 +15,13 @@
 using namespace tvk;
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+// Debian's libfec, whose header shares its name with ours.
+extern "C" {
+void* init_rs_char(int symsize, int gfpoly, int fcr, int prim, int nroots, int pad);
+void encode_rs_char(void* rs, unsigned char* data, unsigned char* parity);
+int decode_rs_char(void* rs, unsigned char* data, int* eras_pos, int no_eras);
+void free_rs_char(void* rs);
+}
 namespace {
 Bytes bytes(size_t n, unsigned seed) {
     auto s = quendril::test::content(n, seed);
@@ -136,4 +147,78 @@ TEST(LineTiming, FramesWindowsAndDeadlinesFitEveryLine) {
             }
     EXPECT_EQ(std::pair(frameBytesFor({}), windowBytesFor({})), std::pair(kFrameMax, kWindowBytesMax));
     EXPECT_LT(windowBytesFor({9600, 10, false, 50, 3000, 3}), 8 * 1024u) << "acknowledged within seconds";
+}
+
+// The codec against an independent one (Debian's libfec) with the same
+// field and roots: the same parity, the same repairs, the same refusals.
+TEST(ReedSolomon, AgreesWithAnIndependentCodec) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int roots = 2 * (1 + int(rng() % 8));
+        const size_t k = 1 + rng() % size_t(255 - roots);
+        Bytes data(k), ours(static_cast<size_t>(roots)), theirs(static_cast<size_t>(roots));
+        for (auto& b : data) b = uint8_t(rng());
+        void* rs = init_rs_char(8, 0x11d, 1, 1, roots, int(255 - size_t(roots) - k));
+        encode_rs_char(rs, data.data(), theirs.data());
+        tvk_rs_encode(data.data(), k, ours.data(), roots);
+        ASSERT_EQ(ours, theirs) << roots << " " << k;
+        Bytes word = data;
+        word.insert(word.end(), ours.begin(), ours.end());
+        for (int e = int(rng() % size_t(roots / 2 + 3)); e > 0; --e) word[rng() % word.size()] ^= uint8_t(1 + rng() % 255);
+        Bytes other = word;
+        const int fixed = tvk_rs_decode(word.data(), word.size(), roots);
+        const int otherFixed = decode_rs_char(rs, other.data(), nullptr, 0);
+        free_rs_char(rs);
+        ASSERT_EQ(fixed < 0, otherFixed < 0) << roots << " " << k;
+        if (fixed >= 0) {
+            EXPECT_TRUE(fixed == otherFixed && word == other);
+        }
+    }
+}
+
+// Protected frames: up to their strength of damaged bytes in every codeword
+// (and a damaged copy of the header) are set right, more is not; and
+// whatever the line does, a frame comes out as sent or not at all.
+TEST(Frames, ProtectedFramesAreRepairedWithinTheirStrengthAndNeverWrong) {
+    // Strength, damaged bytes per codeword, a header copy damaged, repaired.
+    const std::tuple<int, int, bool, bool> cases[] = {
+        {1, 1, false, true}, {3, 3, true, true}, {8, 8, true, true}, {2, 3, false, false}, {8, 9, false, false}};
+    for (const auto& [t, damage, header, repairs] : cases) {
+        SCOPED_TRACE(std::to_string(t) + " " + std::to_string(damage));
+        const Bytes body = bytes(maxPayloadAt(t) + kHeaderLen + kCrcLen, unsigned(t));
+        Bytes block, back;
+        fecProtect(body.data(), body.size(), t, block);
+        EXPECT_EQ(block.size(), fecLength(body.size(), t));
+        EXPECT_LE(block.size(), kMaxBody);
+        const size_t words = (body.size() + 254 - size_t(2 * t)) / size_t(255 - 2 * t);
+        for (size_t j = 0; j < words; ++j)
+            for (int d = 0; d < damage; ++d) block[kFecHeaderLen + j + size_t(d) * words] ^= 0xA5;
+        if (header) block[1] = 0x7F;
+        int strength = 0, fixed = 0;
+        const bool ok = fecRepair(block.data(), block.size(), back, strength, fixed);
+        // Beyond its strength a code may settle on another codeword: the body's CRC catches that.
+        EXPECT_EQ(ok && back == body, repairs);
+        if (repairs) {
+            EXPECT_TRUE(strength == t && fixed == damage * int(words));
+        }
+    }
+    std::mt19937 rng(11);
+    size_t repaired = 0;
+    for (bool seven : {false, true})
+        for (int trial = 0; trial < 300; ++trial) {
+            Frame sent{3, FrameType::Data, true, true, uint16_t(trial), bytes(1 + rng() % 3000, unsigned(trial))};
+            sent.fec = uint8_t(1 + trial % kFecMaxStrength);
+            Bytes line;
+            encodeFrame(sent, seven, line);
+            for (int e = int(rng() % 12); e > 0; --e) line[rng() % (line.size() - 1)] ^= uint8_t(1 << (rng() % 7));
+            FrameDecoder dec(seven);
+            std::vector<Frame> got;
+            dec.feed(line.data(), line.size(), got);
+            for (const Frame& f : got) {
+                if (f.addr != sent.addr) continue;  // a piece cut off by a damaged delimiter, never valid
+                EXPECT_TRUE(f.seq == sent.seq && f.payload == sent.payload && f.fec == sent.fec) << trial;
+            }
+            repaired += dec.repaired;
+        }
+    EXPECT_GT(repaired, 300u) << "most damaged frames are set right";
 }

@@ -138,3 +138,47 @@ TEST(Stream, PiecesThatNeverCompleteAFrameStayBounded) {
     again.onFrag(piece(0, 1, 2, 0));
     EXPECT_EQ(std::pair(again.pieceBytes(), unsigned(again.ack().cum)), std::pair(size_t(0), 1u));
 }
+
+// A compressed stream: files of every kind arrive intact through frames of
+// any size; damage to it, or a block longer than allowed, stores nothing
+// wrong and fails the job.
+TEST(Stream, PackedStreamArrivesIntactAndDamageStoresNothingWrong) {
+    ScopedWorkDir wd;
+    fs::create_directories("src");
+    std::string text;
+    for (int i = 0; text.size() < 200000; ++i) text += "2026-12-07;HT0001;" + std::to_string(i % 97) + ";milk 1l;0.99\n";
+    writeBytes("src/sales.csv", text);
+    writeBytes("src/noise.bin", content(30000, 3));
+    writeBytes("src/empty", "");
+    bool ok = false;
+    const auto files = listSendFiles("src", ok);
+    // Frame size, a byte of the third frame damaged, a name longer than a block.
+    const std::tuple<size_t, bool, bool> cases[] = {{64, false, false}, {4096, false, false}, {1000, true, false},
+                                                    {4096, false, true}};
+    for (const auto& [frame, damage, longName] : cases) {
+        SCOPED_TRACE(std::to_string(frame) + (damage ? " damaged" : "") + (longName ? " long name" : ""));
+        fs::remove_all("dst");
+        fs::create_directories("dst");
+        auto sent = files;
+        if (longName) sent.insert(sent.begin(), {sent[0].path, std::string(kPackBlock + 1, 'n'), sent[0].size});
+        BatchReader reader(sent, nullptr);
+        reader.pack();
+        BatchWriter writer("dst", nullptr);
+        size_t line = 0;
+        for (int n = 0; !reader.exhausted(); ++n) {
+            Bytes payload;
+            reader.fill(payload, frame);
+            ASSERT_TRUE(!payload.empty() && payload.size() <= frame);
+            if (damage && n == 2) payload[payload.size() / 2] ^= 0x10;
+            line += payload.size();
+            writer.consume(payload.data(), payload.size());
+        }
+        const bool intact = !damage && !longName;
+        EXPECT_EQ(writer.ended() && !writer.failed(), intact) << writer.status();
+        if (intact) {
+            EXPECT_LT(line, text.size() / 4 + 31000) << "the text shrinks, the noise does not grow";
+        }
+        for (const auto& e : fs::directory_iterator("dst")) EXPECT_EQ(readBytes(e.path()), readBytes("src" / e.path().filename()));
+        EXPECT_EQ(entriesIn("dst"), intact ? 3u : entriesIn("dst")) << "all files, or some intact ones";
+    }
+}

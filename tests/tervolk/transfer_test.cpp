@@ -108,9 +108,16 @@ struct TestTerminal : Terminal, JobChecks {
 
 // The box side on its own thread, answering whatever reaches it.
 struct BoxThread {
-    BoxThread(Port& port, Terminal& t, LineTimers timers) : link(port, timers), station(1, t) { link.setBoxSide(true); }
+    BoxThread(Port& port, Terminal& t, LineTimers timers, bool versionOne = false)
+        : link(port, timers), station(1, t), ready(setUp(versionOne)) {}
+    bool setUp(bool versionOne) {
+        link.setBoxSide(true);
+        if (versionOne) station.speakVersionOne();
+        return true;
+    }
     Link link;
     BoxStation station;
+    bool ready;
     std::jthread thread{[this](std::stop_token stop) {
         for (Frame f; !stop.stop_requested();)
             if (link.receive(f, Clock::now() + Ms(10)) == Got::Frame) station.handle(link, f);
@@ -125,6 +132,9 @@ struct JobRig {
     std::unique_ptr<BoxThread> box;
     LineTimers timers = fastTimers();
     uint32_t status = 0;
+    bool versionOneBox = false;
+    BoxProtocol protocol;
+    size_t repaired = 0;  // frames that error correction set right, on the receiving side
     // Large, mid-sized, empty and small files, or the caller's.
     explicit JobRig(Faults f = {}, uint32_t seed = 1, bool withFiles = false) : ch(f, seed) {
         fs::create_directories("dst");
@@ -133,13 +143,15 @@ struct JobRig {
             writeBytes("src/f" + std::to_string(i), content(i == 0 ? 20000 : i == 1 ? 3000 : i * 50 - 100, unsigned(i)));
     }
     int run(bool masterReceives, const ReceiveOptions& options = {}) {
-        box = std::make_unique<BoxThread>(ch.b, term, timers);
+        box = std::make_unique<BoxThread>(ch.b, term, timers, versionOneBox);
         Link link(ch.a, timers);
         bool ok = false;
         JobChecks yes;  // the library's own answers where the test gives none
         const ReceiveOptions withChecks = options.checks ? options : ReceiveOptions{options.announced, &yes};
-        return masterReceives ? receiveFiles(link, 1, "dst", nullptr, status, withChecks)
-                              : sendFiles(link, 1, listSendFiles("src", ok, &yes), 3, nullptr, status);
+        int r = masterReceives ? receiveFiles(link, 1, "dst", nullptr, status, protocol, withChecks)
+                               : sendFiles(link, 1, listSendFiles("src", ok, &yes), 3, nullptr, status, protocol);
+        repaired = (masterReceives ? link : box->link).repairedFrames();
+        return r;
     }
     // Final names in dst hold the source's bytes; all of them when `all`.
     void expectFiles(bool all) {
@@ -166,16 +178,23 @@ TEST(Transfer, IntactFilesThroughFaultsInBothDirections) {
         {"first answer lost too", {.dropFirst = 2}}, {"echoing line", {.echo = true}}, {"7-bit line", {}},
         {"bit errors", {.bitErrorRate = 1e-4}}, {"dropped frames", {.dropRate = 0.05}},
         {"duplicated frames", {.dupRate = 0.1}}, {"truncated frames", {.truncRate = 0.05}},
-        {"reordered frames", {.reorderRate = 0.1}}};
+        {"reordered frames", {.reorderRate = 0.1}}, {"version-1 box, bit errors", {.bitErrorRate = 1e-4}},
+        {"version-1 box, first answer lost", {.dropFirst = 2}}};
     for (bool masterReceives : {true, false})
         for (const auto& [what, faults] : cases) {
             SCOPED_TRACE(std::string(masterReceives ? "receive, " : "send, ") + what);
             JobRig rig(faults, masterReceives ? 42 : 7, true);
             rig.timers.sevenBits = what[0] == '7';
+            rig.versionOneBox = what[0] == 'v';
             ASSERT_EQ(rig.run(masterReceives), TVK_OK) << rig.status;
             rig.expectFiles(true);
             EXPECT_EQ(rig.status & (TVK_ES_TRANSFER | TVK_ES_FILEOPEN | TVK_ES_TIMEOUT), 0u);
             EXPECT_EQ(rig.term.endedOk, 1);
+            EXPECT_EQ(rig.protocol.versionOne, rig.versionOneBox) << "the master falls back for a version-1 box only";
+            // On a noisy line error correction turns on, if both sides have it.
+            if (faults.bitErrorRate > 0) {
+                EXPECT_EQ(rig.repaired > 0, !rig.versionOneBox) << rig.repaired;
+            }
         }
 }
 
@@ -225,7 +244,7 @@ TEST(Transfer, FrameSizeFollowsTheErrorRateAndLostFramesComeBackInPieces) {
 // forward: each call still ends within its own timers with the proper result.
 TEST(Transfer, FloodsAndUselessFramesCannotExtendAWait) {
     enum Job { Receive, Send, Poll, Release };
-    const Frame stale{1, FrameType::Ack, true, true, 0x7777, encodeAck({})};
+    const Frame stale{1, FrameType::Ack, true, true, 0x7777, encodeAck({}, false)};
     const std::tuple<Job, std::vector<Frame>, uint8_t, int, uint32_t> cases[] = {
         {Receive, {}, 0, 0, TVK_ES_TIMEOUT},  // garbage
         {Send, {}, 0, 0, TVK_ES_TIMEOUT},
@@ -259,8 +278,9 @@ TEST(Transfer, FloodsAndUselessFramesCannotExtendAWait) {
         Record rec;
         bool ok = false;
         auto t0 = Clock::now();
-        int r = job == Receive ? receiveFiles(link, 1, "dst", nullptr, rig.status)
-              : job == Send    ? sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, rig.status)
+        BoxProtocol protocol;
+        int r = job == Receive ? receiveFiles(link, 1, "dst", nullptr, rig.status, protocol)
+              : job == Send    ? sendFiles(link, 1, listSendFiles("src", ok), 3, nullptr, rig.status, protocol)
               : job == Poll    ? int(pollBox(link, 1, rec) == BoxAnswer::Silent) - 1
                                : int(releaseBox(link, 1)) - 1;
         auto took = Clock::now() - t0;

@@ -9,12 +9,13 @@ namespace htsim {
 const char* const kFleetHelp = R"(Fleet file: one directive per line, '#' starts a comment.
   line [baud=N] [data=7|8] [parity=none|odd|even] [stop=1|2] [a=MS] [b=MS] [c=N]
         line settings and timers (lineParamA/B/C); command-line options win
-  box N [id=XXXXXX] [rev=XX] [dir=PATH] [appear=POLLS] [delay=MS] [vanish=BYTES]
+  box N [id=XXXXXX] [rev=XX] [dir=PATH] [appear=POLLS] [delay=MS] [vanish=BYTES] [protocol=1|2]
         I/O box N (1..16). Without id the box is empty. dir is the terminal's
         storage (default ./htsim-boxN): transmitted files land in dir/recv,
         applications in dir/app. appear: answer "no terminal" to the first
         POLLS polls. delay: wait MS before every answer. vanish: leave the
-        line for good after BYTES of a job.
+        line for good after BYTES of a job. protocol=1: speak the line
+        protocol's version 1 only, like a box built before version 2.
   job N send DIR [type=T] [as=NAME] [repeat=K]
         the terminal sends the files of DIR to the PC (transDir 0); as= sends
         the first file under NAME
@@ -114,9 +115,9 @@ bool parseBox(LineParser& p, Fleet& fleet, std::string& err) {
     d.id = p.text("id", "");
     d.rev = p.text("rev", "01");
     d.dir = p.text("dir", "htsim-box" + std::to_string(n));
-    long long appear = 0, delay = 0, vanish = 0;
+    long long appear = 0, delay = 0, vanish = 0, protocol = 2;
     if (!p.num("appear", 0, 1000000, appear, err) || !p.num("delay", 0, 60000, delay, err) ||
-        !p.num("vanish", 0, INT64_MAX, vanish, err) || !p.allUsed(err))
+        !p.num("vanish", 0, INT64_MAX, vanish, err) || !p.num("protocol", 1, 2, protocol, err) || !p.allUsed(err))
         return false;
     if (d.id.size() > 6 || d.rev.size() > 2) {
         err = "id is at most 6 characters, rev at most 2";
@@ -125,6 +126,7 @@ bool parseBox(LineParser& p, Fleet& fleet, std::string& err) {
     d.appearAfter = int(appear);
     d.delayMs = int(delay);
     d.vanishAfter = uint64_t(vanish);
+    d.versionOne = protocol == 1;
     fleet.boxes.push_back(d);
     return true;
 }

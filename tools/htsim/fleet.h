@@ -32,6 +32,7 @@ struct BoxDesc {
     int appearAfter = 0;   // polls answered "no terminal" first
     int delayMs = 0;       // added before every answer
     uint64_t vanishAfter = 0;  // bytes of a job after which the terminal leaves the line (0: never)
+    bool versionOne = false;   // speaks the line protocol's version 1 only
     std::vector<Job> jobs;
 };
 

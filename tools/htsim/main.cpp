@@ -137,6 +137,7 @@ int main(int argc, char** argv) {
         delayOf[size_t(d.box)] = d.delayMs;
         terminals.push_back(std::make_unique<htsim::SimTerminal>(d));
         stations[size_t(d.box)] = std::make_unique<tvk::BoxStation>(uint8_t(d.box), *terminals.back());
+        if (d.versionOne) stations[size_t(d.box)]->speakVersionOne();
     }
     std::printf("htsim: %zu boxes on %s\n", terminals.size(), opt.device.c_str());
     std::fflush(stdout);
