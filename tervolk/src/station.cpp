@@ -117,6 +117,10 @@ Got BoxStation::handle(Link& link, const Frame& f) {
     lastHeard_ = Clock::now();
     switch (f.type) {
     case FrameType::Poll: {
+        // The master polls only between its jobs: a job still held here
+        // was given up by it (its release was lost), and must not be taken
+        // for the next job's.
+        endJob(false);
         bool idle = false;
         auto rec = terminal_.answerPoll(idle);
         if (rec) return answerSeq(link, FrameType::Record, f.seq, encodeRecord(*rec));

@@ -1,11 +1,13 @@
 // lineemu's paced, fault-injecting line in simulated time (the relaying
-// process carries every line test), and both tools' input checks.
+// process carries every line test), both tools' input checks, and htsim's
+// terminal around an install.
 #include <gtest/gtest.h>
 #include <bit>
 #include <cmath>
 #include "filebytes.h"
 #include "fleet.h"
 #include "linedirection.h"
+#include "simterminal.h"
 
 using namespace quendril::lineemu;
 using namespace quendril::test;
@@ -106,4 +108,24 @@ TEST(ToolInput, BadOptionsAndFleetLinesAreRefusedByName) {
         EXPECT_FALSE(htsim::parseFleet(text, got)) << text;
         EXPECT_EQ(got, error);
     }
+}
+
+// A simulated terminal after an install: it reports the install once, waits
+// idle for the release that ends it, and only then reports its next job.
+TEST(SimulatedTerminal, ReportsAnInstallOnceAndMovesOnAtItsRelease) {
+    std::string error;
+    auto fleet = htsim::parseFleet("box 1 id=HT0001\njob 1 install\njob 1 end\n", error);
+    ASSERT_TRUE(fleet) << error;
+    htsim::SimTerminal term(fleet->boxes[0]);
+    auto poll = [&] {
+        bool idle = false;
+        auto rec = term.answerPoll(idle);
+        return rec ? std::pair(int(rec->transDir), int(rec->transType)) : std::pair(idle ? -1 : -2, 0);
+    };
+    EXPECT_EQ(poll(), std::pair(1, 15));
+    term.jobEnded(true, 2, 100);
+    const std::pair<int, int> after[] = {{255, 15}, {-1, 0}, {-1, 0}};
+    for (const auto& want : after) EXPECT_EQ(poll(), want);
+    term.released();
+    EXPECT_EQ(poll(), std::pair(255, 0)) << "the end of its work";
 }

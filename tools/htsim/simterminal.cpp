@@ -18,7 +18,9 @@ std::optional<tvk::Record> SimTerminal::answerPoll(bool& idle) {
     if (desc_.id.empty() || polls_++ < desc_.appearAfter) return std::nullopt;
     const Job* job = current();
     idle = true;
-    if (!job) return std::nullopt;
+    // After an install the terminal reports it once (its end, of type 15)
+    // and then waits, idle, for the release that ends it.
+    if (!job || installReported_) return std::nullopt;
     tvk::Record r;
     std::memset(r.htId, ' ', sizeof r.htId);
     std::memcpy(r.htId, desc_.id.data(), desc_.id.size());
@@ -36,8 +38,12 @@ std::optional<tvk::Record> SimTerminal::answerPoll(bool& idle) {
         break;
     }
     case JobKind::Recv:
-    case JobKind::Install:
         r.transDir = 1;
+        break;
+    case JobKind::Install:
+        r.transDir = installed_ ? 255 : 1;
+        r.transType = 15;
+        installReported_ = installed_;
         break;
     case JobKind::End:
         r.transDir = 255;
@@ -74,6 +80,12 @@ void SimTerminal::jobEnded(bool ok, size_t files, uint64_t bytes) {
         return;
     }
     ++counters_.jobsOk;
+    if (job->kind == JobKind::Install) {
+        installed_ = true;
+        counters_.filesReceived += files;
+        counters_.bytesReceived += bytes;
+        return;
+    }
     if (job->kind == JobKind::Send) {
         counters_.filesSent += files;
         counters_.bytesSent += bytes;
@@ -87,11 +99,11 @@ void SimTerminal::jobEnded(bool ok, size_t files, uint64_t bytes) {
 void SimTerminal::released() {
     // The end of work counts as done once the PC has heard it and let go.
     const Job* job = current();
-    if (job && job->kind == JobKind::End && endReported_) advance();
+    if (job && ((job->kind == JobKind::End && endReported_) || installed_)) advance();
 }
 
 void SimTerminal::advance() {
-    endReported_ = false;
+    endReported_ = installed_ = installReported_ = false;
     if (++doneOfCurrent < desc_.jobs[next_].repeat) return;
     doneOfCurrent = 0;
     ++next_;

@@ -43,6 +43,8 @@ private:
     int polls_ = 0;
     bool vanished_ = false;
     bool endReported_ = false;
+    bool installed_ = false;        // the install completed; its release is awaited
+    bool installReported_ = false;  // and its report has been given
     Counters counters_;
 };
 
