@@ -20,9 +20,13 @@ CASE_TITLES = {
 OURS = "quendril"
 
 
+# Ratios a coder needs on the line for 400 % on the sales CSV and 250 % on text.
+CODEC_RATIO_NEEDED = {"csv": 4.1, "text": 2.6}
+
+
 def read_rows(paths):
-    """Transfer, polling and disk rows, told apart by their columns."""
-    rows, polling, disk = [], [], []
+    """Transfer, polling, disk and codec rows, told apart by their columns."""
+    rows, polling, disk, codecs = [], [], [], []
     for path in paths:
         with open(path, newline="") as f:
             for row in csv.DictReader(f):
@@ -30,9 +34,73 @@ def read_rows(paths):
                     polling.append(row)
                 elif "step" in row:
                     disk.append(row)
+                elif "codec" in row:
+                    codecs.append(row)
                 else:
                     rows.append(row)
-    return rows, polling, disk
+    return rows, polling, disk, codecs
+
+
+def codec_table(codecs):
+    """One line per coder setting: ratio on each payload, speeds, and the heap of each side."""
+    kinds, settings = [], {}
+    for r in codecs:
+        if r["data"] not in kinds:
+            kinds.append(r["data"])
+        settings.setdefault(r["config"], {})[r["data"]] = r
+    timed = [k for k in ("csv", "text") if k in kinds]
+
+    def ratio(r):
+        return f"{float(r['ratio']):.2f}" if r["status"] == "ok" else f"**{r['status']}**"
+
+    def speeds(by_kind, column):
+        return " / ".join(f"{float(by_kind[k][column]):.0f}" for k in timed if k in by_kind)
+
+    def meets(by_kind):
+        if any(k not in by_kind for k in CODEC_RATIO_NEEDED):
+            return "not measured"
+        ok = all(by_kind[k]["status"] == "ok" and float(by_kind[k]["ratio"]) >= need
+                 for k, need in CODEC_RATIO_NEEDED.items())
+        return "yes" if ok else "no"
+
+    needed = " and ".join(f"{k} {v}x" for k, v in CODEC_RATIO_NEEDED.items())
+    lines = ["## Compression libraries", "",
+             "Written by `codecbench`, the only figures here not taken on the line. Payloads of 1 MiB from "
+             "`bench/gendata` (seed 1): `csv` a shop terminal's sales, `text` English prose, `random` bytes no "
+             "coder shrinks; any further column a file of its own (`codecbench --file`): scripts/bench adds "
+             "`GPL-3`, the 35 KiB licence text every Debian system has, as real English to set the prose against. "
+             "Each is compressed as one stream in blocks of 16 KiB with a flush "
+             "after each block (after every fourth where the setting says flush 64K), the way the line would send "
+             "it, then decoded flush by flush: after each flush's bytes all input up to it must have come out, and "
+             "the whole must equal the input.", "",
+             "- ratio: input / compressed bytes, frame headers and flush marks included. Speeds: MB (10^6 bytes) of "
+             f"input per second on this PC ({' / '.join(timed)}), the fastest of 7 rounds, coder set-up included; "
+             "a terminal's processor is slower, the line slower still.",
+             "- memory: the most heap the library held for one coder, counted through its allocator hooks "
+             "(`ZSTD_customMem`, `LZ4F_CustomMem`); for zstd it equals `ZSTD_estimateCStreamSize_usingCCtxParams` and "
+             "`ZSTD_estimateDStreamSize` of the same parameters. The caller's own 16 KiB blocks come on top.",
+             "- LZ4 frames: 64 KiB linked blocks, each flushed block compressed as it comes (autoFlush). Compressor: "
+             "the match state (16 KiB fast, 256 KiB HC) and 64 KiB of history; decompressor: a 64 KiB block buffer "
+             "and 192 KiB of output and history, whatever the data.",
+             "- zstd: `wN` a window of 2^N bytes, which the decoder is held to (`ZSTD_d_windowLogMax`). Its blocks "
+             "are at most the window, and a block may only refer back as far as the window reaches from the block's "
+             "end: with 16 KiB flushes a 16 KiB window (w14) keeps no history at all, and flushing every 64 KiB in a "
+             "64 KiB window compresses each 64 KiB on its own. Tables: `level` the level's own hash and chain "
+             "tables (sized for inputs of any length), `window` the ones zstd picks for an input as small as the "
+             "window, `2^N` both set to 2^N entries.",
+             f"- line targets: a ratio of at least {needed}, for 400 % and 250 % line efficiency.", "",
+             "| setting | window KiB | flush every KiB | tables | " + " | ".join(f"ratio {k}" for k in kinds)
+             + " | compress MB/s | decompress MB/s | compressor KiB | decompressor KiB | line targets |",
+             "| --- " * (len(kinds) + 9) + "|"]
+    for name, by_kind in settings.items():
+        first = next(iter(by_kind.values()))
+        heap_c = max(float(r["compressor_kib"]) for r in by_kind.values())
+        heap_d = max(float(r["decompressor_kib"]) for r in by_kind.values())
+        lines.append(f"| {name} | {first['window_kib']} | {first['flush_kib']} | {first['tables']} | "
+                     + " | ".join(ratio(by_kind[k]) if k in by_kind else "" for k in kinds)
+                     + f" | {speeds(by_kind, 'compress_mb_s')} | {speeds(by_kind, 'decompress_mb_s')} | "
+                     f"{heap_c:.0f} | {heap_d:.0f} | {meets(by_kind)} |")
+    return lines + [""]
 
 
 def disk_table(disk):
@@ -244,7 +312,7 @@ def main():
     ap.add_argument("--before", help="our table of a run before received files were synced")
     ap.add_argument("csv", nargs="+")
     args = ap.parse_args()
-    rows, polling, disk = read_rows(args.csv)
+    rows, polling, disk, codecs = read_rows(args.csv)
     md = ["# Benchmarks", "",
           "Written by `scripts/bench`. Every figure comes from one run on the same emulated line "
           "(`lineemu`): efficiency = payload bytes / (elapsed seconds x raw character rate), the raw "
@@ -253,9 +321,9 @@ def main():
           "the first side ends successfully; the received files are then compared with the originals.",
           "",
           "- Run: `scripts/bench` (under an hour: our series and two peer series run side by side, each on "
-          "its own emulated line, then polling and disk alone), or `scripts/bench --quick` for a smoke check "
-          "that writes into the build tree. It installs lrzsz, ckermit and gnuplot from Debian; the test "
-          "suite never runs it.",
+          "its own emulated line, then polling, disk and compression alone), or `scripts/bench --quick` for a "
+          "smoke check that writes into the build tree. It installs lrzsz, ckermit and gnuplot from Debian; the "
+          "test suite never runs it.",
           "- quendril: the library (tvk_ C API, program defaults lineParamA 50 ms, lineParamB 3000 ms, "
           "lineParamC 3) on side a, `htsim` with one terminal on side b; ht->pc is a receive job, pc->ht a transmit.",
           "- Peers, sender on side a and receiver on side b over stdin/stdout: ZMODEM `sz -b` / `rz -b -y`, "
@@ -292,6 +360,8 @@ def main():
         md += polling_table(polling)
     if disk:
         md += disk_table(disk)
+    if codecs:
+        md += codec_table(codecs)
     with open(args.out, "w") as f:
         f.write("\n".join(md))
     return 0
