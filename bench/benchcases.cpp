@@ -1,5 +1,7 @@
 #include "benchcases.h"
 
+#include "gendata.h"
+
 #include <algorithm>
 #include <fstream>
 #include <iostream>
@@ -21,7 +23,12 @@ LineSettings line(uint32_t baud) {
 }
 
 BenchCase makeCase(std::string name, LineSettings s, uint64_t size, int count = 1) {
-    return BenchCase{std::move(name), std::move(s), size, count};
+    return BenchCase{std::move(name), std::move(s), size, count, Payload::Random, {}};
+}
+
+// Terminal data for compression, with ZMODEM beside us on the same files.
+BenchCase dataCase(std::string name, LineSettings s, uint64_t size, Payload payload) {
+    return BenchCase{std::move(name), std::move(s), size, 1, payload, {"zmodem"}};
 }
 
 }  // namespace
@@ -50,7 +57,15 @@ std::vector<BenchCase> lineCases(bool quick) {
         makeCase("ber1e-4-115200", ber4, big),
         makeCase("7E1-115200", sevenBit, big),
         makeCase("latency10ms-115200", latency, big),
+        dataCase("csv-115200", line(115200), big, Payload::SalesCsv),
+        dataCase("csv-9600", line(9600), big, Payload::SalesCsv),
+        dataCase("text-115200", line(115200), big, Payload::EnglishText),
     };
+}
+
+double timeLimitFor(const BenchCase& c, double given) {
+    const double raw = double(c.fileSize) * c.fileCount / c.line.charRate();
+    return std::max(given, 1.5 * raw);
 }
 
 uint64_t BenchResult::payloadBytes() const {
@@ -63,7 +78,7 @@ double BenchResult::efficiency() const {
 }
 
 std::vector<std::string> makePayload(const std::filesystem::path& dir, int count, uint64_t size,
-                                     uint32_t seed) {
+                                     uint32_t seed, Payload payload) {
     std::filesystem::create_directories(dir);
     std::mt19937_64 rng(seed);
     std::vector<std::string> names;
@@ -71,7 +86,9 @@ std::vector<std::string> makePayload(const std::filesystem::path& dir, int count
         std::ostringstream name;
         name << 'f' << std::setw(4) << std::setfill('0') << i + 1 << ".bin";
         std::string data(size, '\0');
-        for (auto& c : data) c = static_cast<char>(rng());
+        if (payload == Payload::SalesCsv) data = salesCsv(size, seed + uint32_t(i));
+        else if (payload == Payload::EnglishText) data = englishText(size, seed + uint32_t(i));
+        else for (auto& c : data) c = static_cast<char>(rng());
         std::ofstream(dir / name.str(), std::ios::binary) << data;
         names.push_back(name.str());
     }

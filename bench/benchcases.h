@@ -14,12 +14,23 @@
 
 namespace quendril::bench {
 
+// What the files hold: bytes no coder can shrink, or the terminal data
+// compression is for (gendata.h).
+enum class Payload { Random, SalesCsv, EnglishText };
+
 struct BenchCase {
     std::string name;
     quendril::test::LineSettings line;
     uint64_t fileSize = 0;
     int fileCount = 1;
+    Payload payload = Payload::Random;
+    // Peers run on this case; empty: all of them.
+    std::vector<std::string> peers;
 };
+
+// The case's time limit: the one given, or more when even a protocol
+// moving its bytes uncompressed at the full line rate needs longer.
+double timeLimitFor(const BenchCase& c, double given);
 
 // Full cases, or smaller files for a smoke run.
 std::vector<BenchCase> lineCases(bool quick);
@@ -38,9 +49,9 @@ struct BenchResult {
     double efficiency() const;
 };
 
-// Writes `count` random files of `size` bytes named f0001.bin... into `dir`.
+// Writes `count` files of `size` bytes named f0001.bin... into `dir`.
 std::vector<std::string> makePayload(const std::filesystem::path& dir, int count, uint64_t size,
-                                     uint32_t seed);
+                                     uint32_t seed, Payload payload = Payload::Random);
 
 enum class Arrival { Intact, Padded, Corrupt, Missing };
 // Compares one received file with the original; `allowPadding` accepts a copy

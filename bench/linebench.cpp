@@ -126,7 +126,7 @@ BenchResult transferOnce(LineRig& rig, const BenchCase& c, Way way, const BenchO
     fs::path target = way == Way::ToPc ? work / "pcrecv" : work / "terminal" / "recv";
     fs::create_directories(work / "pcrecv");
     fs::create_directories(work / "terminal" / "recv");
-    auto names = makePayload(source, c.fileCount, c.fileSize, 20261207);
+    auto names = makePayload(source, c.fileCount, c.fileSize, 20261207, c.payload);
     std::ofstream(work / "fleet.txt") << fleetText(c, work, way);
     rig.startHtsim((work / "fleet.txt").string());
 
@@ -144,7 +144,7 @@ BenchResult transferOnce(LineRig& rig, const BenchCase& c, Way way, const BenchO
         r.note = "the terminal did not answer the polls";
         return r;
     }
-    Deadline deadline{std::chrono::steady_clock::now(), opt.timeLimitSec};
+    Deadline deadline{std::chrono::steady_clock::now(), timeLimitFor(c, opt.timeLimitSec)};
     tvk_setpump(pumpCheck, &deadline);
     int16_t rc = 0;
     if (way == Way::ToPc) {

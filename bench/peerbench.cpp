@@ -129,7 +129,8 @@ BenchResult runPeer(const BenchCase& c, const Peer& peer, const BenchOptions& op
     fs::path sendDir = work / "send";
     fs::path recvDir = work / "recv";
     fs::create_directories(recvDir);
-    Session sendSide{rig.pathA(), &c, makePayload(sendDir, c.fileCount, c.fileSize, 20261207)};
+    Session sendSide{rig.pathA(), &c, makePayload(sendDir, c.fileCount, c.fileSize, 20261207, c.payload)};
+    const double limit = timeLimitFor(c, opt.timeLimitSec);
     Session recvSide{rig.pathB(), &c, sendSide.files};
 
     ChildProcess receiver(inDir(recvDir, peer.receiver(recvSide)),
@@ -161,7 +162,7 @@ BenchResult runPeer(const BenchCase& c, const Peer& peer, const BenchOptions& op
                       " kept waiting for the closing handshake; ";
             break;
         }
-        if ((failEnd && t > *failEnd + 1.5) || t > opt.timeLimitSec) break;
+        if ((failEnd && t > *failEnd + 1.5) || t > limit) break;
         std::this_thread::sleep_for(2ms);
     }
     sender.stop();
@@ -170,7 +171,7 @@ BenchResult runPeer(const BenchCase& c, const Peer& peer, const BenchOptions& op
     r.bitsFlipped = counters["ab_bits_flipped"] + counters["ba_bits_flipped"];
     if (!okEnd) {
         r.elapsedSec = secondsSince(start);
-        r.status = r.elapsedSec > opt.timeLimitSec ? "dnf" : "failed";
+        r.status = r.elapsedSec > limit ? "dnf" : "failed";
         if (r.status == "dnf") r.note += "did not finish within the time limit; ";
         keepLogs(work, opt, r, {"sender.log", "receiver.log", "lineemu.err"});
         return r;
@@ -195,7 +196,7 @@ int main(int argc, char** argv) {
         for (const auto& c : cases) {
             if (!selected(opt.cases, c.name)) continue;
             for (const auto& peer : allPeers()) {
-                if (!selected(opt.peers, peer.name)) continue;
+                if (!selected(opt.peers, peer.name) || !selected(c.peers, peer.name)) continue;
                 BenchResult r = runPeer(c, peer, opt);
                 table.add(r);
                 printResult(r);

@@ -1,6 +1,6 @@
 // The compressed form of a file stream. The chunks are cut into blocks of
 // at most kPackBlock bytes; each block, as a varint length and its chunks,
-// goes through one zstd stream with a 64 KiB window, flushed after every
+// goes through one zstd stream with a 32 KiB window, flushed after every
 // block, so that a receiver holding the frames in order can decode each
 // block as soon as its last byte is in. zstd stores a block that does not
 // shrink as it is (a 3-byte header), so incompressible data costs nothing
@@ -18,7 +18,7 @@ namespace tvk {
 
 inline constexpr uint8_t kPackZstd = 1;
 inline constexpr size_t kPackBlock = 16 * 1024;
-inline constexpr int kPackWindowLog = 16;
+inline constexpr int kPackWindowLog = 15;
 
 class Packer {
 public:
