@@ -16,7 +16,12 @@ CASE_TITLES = {
     "ber1e-4-115200": "Bit-error rate 1e-4, 115200 8N1",
     "7E1-115200": "7-bit line (7E1), binary data, 115200",
     "latency10ms-115200": "10 ms latency each way, 115200 8N1",
+    "csv-115200": "Sales CSV, 115200 8N1",
+    "csv-9600": "Sales CSV, 9600 8N1",
+    "text-115200": "English text, 115200 8N1",
 }
+# The data each case carries (the others: random bytes).
+CASE_DATA = {"csv-115200": "sales CSV", "csv-9600": "sales CSV", "text-115200": "English text"}
 OURS = "quendril"
 
 
@@ -153,14 +158,17 @@ def targets_table(rows, polling, disk):
     idle = [r for r in polling if r["metric"] == "idle CPU"]
     idle_check = (float(idle[0]["value"]) < 2.0, f"{float(idle[0]['value']):.2f} % of one core") if idle else (None, "")
     checks = [
-        ("Clean 1 MiB at 115200: at least 98 %", at_least("clean-115200", 0.98)),
+        ("Clean 1 MiB of random data at 115200: at least 99 %", at_least("clean-115200", 0.99)),
+        ("Sales CSV, 1 MiB at 115200: at least 400 %", at_least("csv-115200", 4.0)),
+        ("Sales CSV, 1 MiB at 9600: at least 400 %", at_least("csv-9600", 4.0)),
+        ("English text, 1 MiB at 115200: at least 250 %", at_least("text-115200", 2.5)),
         ("Clean 1 MiB at 115200: ahead of ZMODEM", ahead_of(rows, "clean-115200", "zmodem")),
         ("10 ms latency each way: at least 95 %", at_least("latency10ms-115200", 0.95)),
         ("200 x 512 B at 115200: at least 90 %", at_least("batch-512B-115200", 0.90)),
         ("200 x 512 B: ahead of ZMODEM", ahead_of(rows, "batch-512B-115200", "zmodem")),
         ("200 x 512 B: ahead of YMODEM", ahead_of(rows, "batch-512B-115200", "ymodem")),
-        ("Bit-error rate 1e-5: at least 90 %, file intact", at_least("ber1e-5-115200", 0.90)),
-        ("Bit-error rate 1e-4: file intact at 60 % or more", at_least("ber1e-4-115200", 0.60)),
+        ("Bit-error rate 1e-5: at least 96 %, file intact", at_least("ber1e-5-115200", 0.96)),
+        ("Bit-error rate 1e-4: at least 88 %, file intact", at_least("ber1e-4-115200", 0.88)),
         ("7-bit line, binary data: at least 84 %", at_least("7E1-115200", 0.84)),
         ("Idle polling: under 2 % of one core", idle_check),
         ("Append: memory flat with file size", flat_memory(disk, "append")),
@@ -190,6 +198,51 @@ def durability_table(rows, before_path):
             old = before.get((case, r["direction"]))
             lines.append(f"| {CASE_TITLES.get(case, case)} | {r['direction']} | "
                          f"{pct(old['efficiency']) if old else '-'} | {describe(r)} | {target} |")
+    return lines + [""]
+
+
+def ours_by_way(path):
+    with open(path, newline="") as f:
+        return {(r["case"], r["direction"]): r for r in csv.DictReader(f) if r["protocol"] == OURS}
+
+
+def compression_table(rows):
+    """Our efficiency on terminal data, where compression counts, beside ZMODEM on the same files."""
+    lines = ["## Compression on the line", "",
+             "The stream is compressed with zstd (level 6, 32 KiB window, tables of 2^14 entries, a flush "
+             "every 16 KiB; see \"Compression libraries\" below for the choice), negotiated in START; random "
+             "data goes through zstd's stored blocks. Efficiency counts the file's own bytes, so compression "
+             "takes it above 100 %. ZMODEM (`sz -b`) sends the same files as they are.", "",
+             "| case | data | direction | ours | ZMODEM | ours / ZMODEM |", "| --- | --- | --- | --- | --- | --- |"]
+    for case in ("csv-115200", "csv-9600", "text-115200", "clean-115200"):
+        zm = zmodem_efficiency(rows, case)
+        for r in rows:
+            if r["case"] != case or r["protocol"] != OURS:
+                continue
+            ratio = f"{float(r['efficiency']) / zm:.2f}" if zm and r["status"] == "ok" else ""
+            lines.append(f"| {CASE_TITLES.get(case, case)} | {CASE_DATA.get(case, 'random bytes')} | "
+                         f"{r['direction']} | {describe(r)} | {pct(zm) if zm else '-'} | {ratio} |")
+    return lines + [""]
+
+
+def correction_table(rows, before_path):
+    """Our efficiency on noisy lines with error correction against retransmission alone."""
+    before = ours_by_way(before_path)
+    lines = ["## Error correction on noisy lines", "",
+             "Window frames carry Reed-Solomon parity over interleaved codewords once the measured error "
+             "rate calls for it, with the strength and frame size of the best expected yield, and go plain "
+             "again on a clean line (docs/line-protocol.md 2.4, 6.5). Before: "
+             f"`{os.path.basename(before_path)}`, retransmission alone.", "",
+             "| case | direction | before | this run | target | frames resent |",
+             "| --- | --- | --- | --- | --- | --- |"]
+    for case, target in (("ber1e-5-115200", "96 %"), ("ber1e-4-115200", "88 %"), ("clean-115200", "99 %")):
+        for r in rows:
+            if r["case"] != case or r["protocol"] != OURS:
+                continue
+            old = before.get((case, r["direction"]))
+            resent = r["note"].split(" frames resent")[0].split("; ")[-1] if "frames resent" in r["note"] else ""
+            lines.append(f"| {CASE_TITLES.get(case, case)} | {r['direction']} | "
+                         f"{pct(old['efficiency']) if old else '-'} | {describe(r)} | {target} | {resent} |")
     return lines + [""]
 
 
@@ -295,7 +348,7 @@ def cases_plot(rows, png):
             "set title 'Line efficiency by case (0: failed, did not finish or cannot)'",
             "set style data histograms", "set style histogram clustered gap 1",
             "set style fill solid 0.8 border -1", "set boxwidth 0.9",
-            "set ylabel 'efficiency, %'", "set yrange [0:105]", "set grid ytics",
+            "set ylabel 'efficiency, %'", "set yrange [0:*]", "set grid ytics",
             "set xtics rotate by -25", "set key outside right top",
             f"plot '{data}' " + columns.lstrip("''"),
         ])
@@ -310,6 +363,7 @@ def main():
     ap.add_argument("--cases-plot")
     ap.add_argument("--note", default="")
     ap.add_argument("--before", help="our table of a run before received files were synced")
+    ap.add_argument("--before-correction", help="our table of a run with retransmission alone")
     ap.add_argument("csv", nargs="+")
     args = ap.parse_args()
     rows, polling, disk, codecs = read_rows(args.csv)
@@ -341,6 +395,10 @@ def main():
     md += targets_table(rows, polling, disk)
     if args.before and os.path.exists(args.before):
         md += durability_table(rows, args.before)
+    if any(r["case"] in CASE_DATA for r in rows):
+        md += compression_table(rows)
+    if args.before_correction and os.path.exists(args.before_correction):
+        md += correction_table(rows, args.before_correction)
     have_plot = plot(rows, args.plot)
     if have_plot:
         md += [f"![Efficiency against line speed]({os.path.basename(args.plot)})", ""]
