@@ -128,7 +128,8 @@ static int locator(const uint8_t *s, int nroots, uint8_t *lambda) {
         }
         scale = gf_div(d, last);
         memcpy(keep, lambda, sizeof keep);
-        for (i = 0; i + shift <= nroots && i + shift <= TVK_RS_MAX_ROOTS; ++i) lambda[i + shift] ^= gf_mul(scale, prev[i]);
+        for (i = 0; i + shift <= nroots && i + shift <= TVK_RS_MAX_ROOTS; ++i)
+            lambda[i + shift] ^= gf_mul(scale, prev[i]);
         if (2 * len <= r) {
             len = r + 1 - len;
             memcpy(prev, keep, sizeof prev);

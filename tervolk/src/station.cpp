@@ -52,7 +52,8 @@ Got BoxStation::answerSeq(Link& link, FrameType type, uint16_t seq, std::vector<
 }
 
 Got BoxStation::reject(Link& link) {
-    return answer(link, FrameType::Reject, versionOne_ ? std::vector<uint8_t>{} : encodeHello({kProtocolVersion, 0}, false));
+    if (versionOne_) return answer(link, FrameType::Reject);
+    return answer(link, FrameType::Reject, encodeHello({kProtocolVersion, 0}, false));
 }
 
 Got BoxStation::sendNext(Link& link) {

@@ -137,6 +137,7 @@ void WindowSender::adapt(size_t lost, size_t sent, size_t chars, uint32_t correc
     errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
     if (errEstimate_ == 0) {
         // No error seen yet: grow as fast as the line allows.
+        strength_ = 0;
         frameSize_ = std::min(frameSize_ * 2, frameCap_);
         windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
         return;

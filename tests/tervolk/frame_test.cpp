@@ -164,7 +164,8 @@ TEST(ReedSolomon, AgreesWithAnIndependentCodec) {
         ASSERT_EQ(ours, theirs) << roots << " " << k;
         Bytes word = data;
         word.insert(word.end(), ours.begin(), ours.end());
-        for (int e = int(rng() % size_t(roots / 2 + 3)); e > 0; --e) word[rng() % word.size()] ^= uint8_t(1 + rng() % 255);
+        for (int e = int(rng() % size_t(roots / 2 + 3)); e > 0; --e)
+            word[rng() % word.size()] ^= uint8_t(1 + rng() % 255);
         Bytes other = word;
         const int fixed = tvk_rs_decode(word.data(), word.size(), roots);
         const int otherFixed = decode_rs_char(rs, other.data(), nullptr, 0);

@@ -146,7 +146,8 @@ TEST(Stream, PackedStreamArrivesIntactAndDamageStoresNothingWrong) {
     ScopedWorkDir wd;
     fs::create_directories("src");
     std::string text;
-    for (int i = 0; text.size() < 200000; ++i) text += "2026-12-07;HT0001;" + std::to_string(i % 97) + ";milk 1l;0.99\n";
+    for (int i = 0; text.size() < 200000; ++i)
+        text += "2026-12-07;HT0001;" + std::to_string(i % 97) + ";milk 1l;0.99\n";
     writeBytes("src/sales.csv", text);
     writeBytes("src/noise.bin", content(30000, 3));
     writeBytes("src/empty", "");
@@ -178,7 +179,8 @@ TEST(Stream, PackedStreamArrivesIntactAndDamageStoresNothingWrong) {
         if (intact) {
             EXPECT_LT(line, text.size() / 4 + 31000) << "the text shrinks, the noise does not grow";
         }
-        for (const auto& e : fs::directory_iterator("dst")) EXPECT_EQ(readBytes(e.path()), readBytes("src" / e.path().filename()));
+        for (const auto& e : fs::directory_iterator("dst"))
+            EXPECT_EQ(readBytes(e.path()), readBytes("src" / e.path().filename()));
         EXPECT_EQ(entriesIn("dst"), intact ? 3u : entriesIn("dst")) << "all files, or some intact ones";
     }
 }
