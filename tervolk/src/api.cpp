@@ -21,9 +21,14 @@ using namespace tvk;
 
 constexpr size_t kIdTableMax = 128;
 constexpr int kMaxBoxes = 16;
-// Shortest poll cycle: an idle line is polled at most this often, which
-// keeps an idle Execute cheap without delaying a terminal noticeably.
-constexpr auto kMinCycle = Ms(20);
+// Idle poll cycles are paced: one lasts at least kMinCycle and
+// kIdlePollSpacing per box, so an idle line is polled at most 100 times a
+// second (each poll wakes the process) while a docked terminal still waits
+// only a moment. A cycle that accepts a terminal returns at once.
+constexpr auto kMinCycle = Ms(50);
+constexpr auto kIdlePollSpacing = Ms(10);
+// Longest wait on the line without a pump: a backstop only.
+constexpr auto kUnpumpedSlice = Ms(1000);
 constexpr unsigned kBaudRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 struct Session final : Hooks, Progress, JobChecks {
@@ -58,6 +63,15 @@ struct Session final : Hooks, Progress, JobChecks {
         if (pumpFn) pumpFn(pumpUser);
     }
     bool stopping() override { return honourStop && stop.load(); }
+    // Without a pump only a stop needs a waiting call, and the stop ends
+    // the port's wait itself: waits then wake the process only for the line.
+    Clock::duration slice() override {
+        return pumpFn || !port.interruptible() ? Hooks::slice() : kUnpumpedSlice;
+    }
+    void requestStop() {
+        stop = true;
+        port.interruptWait();
+    }
     void fileStarted(const std::string& name) override {
         std::memset(fileName, 0, sizeof fileName);
         std::memcpy(fileName, name.data(), std::min(name.size(), sizeof fileName - 1));
@@ -95,7 +109,7 @@ public:
     LineCall(const LineCall&) = delete;
     LineCall& operator=(const LineCall&) = delete;
     bool nested() const {
-        if (nested_) s_.stop = true;
+        if (nested_) s_.requestStop();
         return nested_;
     }
 
@@ -155,6 +169,11 @@ int16_t endJob(int r) {
     s.status |= s.link->takeStatus();
     if (r == TVK_ESTOPPED) return consumeStop();
     return int16_t(r);
+}
+
+// Lets an idle poll cycle that began at start last its paced length.
+Got paceIdleCycle(Link& link, Clock::time_point start, int32_t boxCount) {
+    return link.sleepUntil(start + std::max<Clock::duration>(kMinCycle, boxCount * kIdlePollSpacing));
 }
 
 int16_t closeLine() {
@@ -296,9 +315,10 @@ int16_t tvk_polling(int32_t* mode, int32_t boxCount) {
             s.connected.insert(uint8_t(box));
         }
     }
-    if (s.records.empty() && s.link->sleepUntil(start + kMinCycle) == Got::Stopped) return consumeStop();
+    Got g = s.records.empty() ? paceIdleCycle(*s.link, start, boxCount) : Got::Timeout;
+    if (g == Got::Stopped) return consumeStop();
     s.status |= s.link->takeStatus();
-    return int16_t(s.records.size());
+    return g == Got::Fatal ? TVK_EFAIL : int16_t(s.records.size());
 }
 
 int16_t tvk_getcinffirst(tvk_comminfo* info) {
@@ -361,7 +381,7 @@ int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
 int16_t tvk_geterrinf(void) { return int16_t(session().status & 0x7FFF); }
 
 int16_t tvk_stopreq(void) {
-    session().stop = true;
+    session().requestStop();
     return TVK_OK;
 }
 

@@ -72,13 +72,7 @@ Got Link::send(const Frame& f, bool evenWhenStopping) {
         }
         // The driver's buffer is full: keep reading so the peer never
         // blocks on us, and keep the caller's window alive.
-        if (port_.wait(true, int(kSlice.count())) < 0) {
-            fatal_ = true;
-            status_ |= TVK_ES_FATAL;
-            return Got::Fatal;
-        }
-        readAvailable();
-        pumpIfDue();
+        if (!awaitPort(true, Clock::time_point::max())) return Got::Fatal;
     }
     return Got::Frame;
 }
@@ -119,8 +113,7 @@ bool Link::readAvailable() {
     return any;
 }
 
-bool Link::poll(Frame& f) {
-    readAvailable();
+bool Link::takeReady(Frame& f) {
     while (readyAt_ < ready_.size()) {
         f = std::move(ready_[readyAt_++]);
         if (f.fromBox == boxSide_) continue;  // our own side's frame, echoed
@@ -131,32 +124,44 @@ bool Link::poll(Frame& f) {
     return false;
 }
 
+bool Link::poll(Frame& f) {
+    readAvailable();
+    return takeReady(f);
+}
+
+bool Link::awaitPort(bool wantWrite, Clock::time_point deadline) {
+    const auto slice = hooks_ ? hooks_->slice() : kSlice;
+    const auto left = std::chrono::ceil<Ms>(std::min(deadline - Clock::now(), slice));
+    // The port tells when input is there: an idle wait costs no read.
+    int r = port_.wait(wantWrite, int(std::max<Ms::rep>(left.count(), 0)));
+    if (r < 0) {
+        fatal_ = true;
+        status_ |= TVK_ES_FATAL;
+        return false;
+    }
+    if (r & kReadable) readAvailable();
+    pumpIfDue();
+    return true;
+}
+
 Got Link::receive(Frame& f, Clock::time_point deadline) {
     for (;;) {
-        if (poll(f)) return Got::Frame;
+        if (takeReady(f)) return Got::Frame;
         if (fatal_) return Got::Fatal;
         if (hooks_ && hooks_->stopping()) return Got::Stopped;
-        auto now = Clock::now();
-        if (now >= deadline) return Got::Timeout;
-        auto left = std::chrono::duration_cast<Ms>(deadline - now) + Ms(1);
-        int r = port_.wait(false, int(std::min(left, kSlice).count()));
-        if (r < 0) {
-            fatal_ = true;
-            status_ |= TVK_ES_FATAL;
-            return Got::Fatal;
-        }
-        pumpIfDue();
+        // A last look at the deadline takes what came as the wait ended.
+        if (Clock::now() >= deadline) return poll(f) ? Got::Frame : Got::Timeout;
+        if (!awaitPort(false, deadline)) return Got::Fatal;
     }
 }
 
 Got Link::sleepUntil(Clock::time_point deadline) {
     for (;;) {
+        if (fatal_) return Got::Fatal;
         if (hooks_ && hooks_->stopping()) return Got::Stopped;
-        auto now = Clock::now();
-        if (now >= deadline) return Got::Timeout;
-        auto left = std::chrono::duration_cast<Ms>(deadline - now) + Ms(1);
-        std::this_thread::sleep_for(std::min(left, kSlice));
-        pumpIfDue();
+        if (Clock::now() >= deadline) return Got::Timeout;
+        // Waiting on the port rather than sleeping lets a stop end the wait.
+        if (!awaitPort(false, deadline)) return Got::Fatal;
     }
 }
 

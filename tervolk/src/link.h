@@ -20,6 +20,10 @@ public:
     virtual ~Hooks() = default;
     virtual void pump() {}
     virtual bool stopping() { return false; }
+    // How long one wait on the line may last before pump() and stopping()
+    // are asked again. Longer slices mean fewer wake-ups: fit for a caller
+    // without a pump whose stop request also ends the port's wait.
+    virtual Clock::duration slice() { return Ms(10); }
 };
 
 enum class Got { Frame, Timeout, Stopped, Fatal };
@@ -44,7 +48,8 @@ public:
     Got receive(Frame& f, Clock::time_point deadline);
     // A frame already here, without waiting for the line.
     bool poll(Frame& f);
-    // Waits (pumping) until deadline or a stop; Stopped or Timeout.
+    // Waits (pumping, and reading what arrives) until deadline or a stop;
+    // Stopped, Timeout or Fatal.
     Got sleepUntil(Clock::time_point deadline);
     // Waits until everything written has left the line.
     void drain();
@@ -76,6 +81,11 @@ public:
 
 private:
     bool readAvailable();
+    bool takeReady(Frame& f);
+    // One wait on the port for input (and room, when wantWrite), at most
+    // until deadline and one slice; reads what arrived. False when the
+    // device failed.
+    bool awaitPort(bool wantWrite, Clock::time_point deadline);
     void pumpIfDue();
     void note(const char* dir, const Frame& f) const;
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/serial.h>
+#include <sys/eventfd.h>
 #endif
 
 #include "tervolk.h"
@@ -119,7 +120,22 @@ size_t unmarkErrors(uint8_t* buf, size_t n, int& state, bool& damaged) {
     return out;
 }
 
-TermiosPort::~TermiosPort() { close(); }
+TermiosPort::TermiosPort() {
+#ifdef __linux__
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+#endif
+}
+
+TermiosPort::~TermiosPort() {
+    close();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void TermiosPort::interruptWait() {
+    uint64_t one = 1;
+    // A counter already raised stays raised: a failed write loses nothing.
+    if (wakeFd_ >= 0) (void)!::write(wakeFd_, &one, sizeof one);
+}
 
 int TermiosPort::open(const std::string& path, const SerialSettings& s) {
     close();
@@ -173,6 +189,7 @@ int TermiosPort::open(const std::string& path, const SerialSettings& s) {
     marking_ = true;
     markState_ = 0;
     errors_ = 0;
+    kernelCounters_ = true;
     noteKernelCounters();
     errors_ = 0;
     return TVK_OK;
@@ -216,23 +233,32 @@ long TermiosPort::writeSome(const uint8_t* p, size_t n) {
 
 int TermiosPort::wait(bool wantWrite, int ms) {
     if (fd_ < 0) return -1;
-    struct pollfd pfd {};
-    pfd.fd = fd_;
-    pfd.events = short(POLLIN | (wantWrite ? POLLOUT : 0));
-    int r = ::poll(&pfd, 1, ms);
+    struct pollfd pfd[2] {};
+    pfd[0].fd = fd_;
+    pfd[0].events = short(POLLIN | (wantWrite ? POLLOUT : 0));
+    pfd[1].fd = wakeFd_;
+    pfd[1].events = POLLIN;
+    const nfds_t count = wakeFd_ >= 0 ? 2 : 1;
+    int r = ::poll(pfd, count, ms);
     if (r < 0) return errno == EINTR ? 0 : -1;
-    if (r == 0) return 0;
-    if (pfd.revents & (POLLERR | POLLNVAL)) return -1;
-    // A pseudo-terminal whose other side is closed reports a hang-up: treat
-    // it as silence, the peer may come back.
+    if (r == 0 || tookWake(pfd[1].revents)) return 0;
+    if (pfd[0].revents & (POLLERR | POLLNVAL)) return -1;
     int bits = 0;
-    if (pfd.revents & POLLIN) bits |= kReadable;
-    if (pfd.revents & POLLOUT) bits |= kWritable;
-    if (bits == 0 && (pfd.revents & POLLHUP)) {
-        ::poll(nullptr, 0, ms);
-        return 0;
+    if (pfd[0].revents & POLLIN) bits |= kReadable;
+    if (pfd[0].revents & POLLOUT) bits |= kWritable;
+    if (bits == 0 && (pfd[0].revents & POLLHUP)) {
+        // A pseudo-terminal whose other side is closed reports a hang-up:
+        // treat it as silence, the peer may come back.
+        pfd[0].fd = -1;
+        if (::poll(pfd, count, ms) > 0) tookWake(pfd[1].revents);
     }
     return bits;
+}
+
+bool TermiosPort::tookWake(short revents) {
+    if (!(revents & POLLIN)) return false;
+    uint64_t count = 0;
+    return ::read(wakeFd_, &count, sizeof count) == ssize_t(sizeof count);
 }
 
 uint32_t TermiosPort::takeLineErrors() {
@@ -245,7 +271,13 @@ uint32_t TermiosPort::takeLineErrors() {
 void TermiosPort::noteKernelCounters() {
 #if defined(__linux__) && defined(TIOCGICOUNT)
     struct serial_icounter_struct ic {};
-    if (fd_ < 0 || ioctl(fd_, TIOCGICOUNT, &ic) != 0) return;
+    if (fd_ < 0 || !kernelCounters_) return;
+    if (ioctl(fd_, TIOCGICOUNT, &ic) != 0) {
+        // Pseudo-terminals and some adapters keep none: one system call
+        // less for every read.
+        kernelCounters_ = errno != ENOTTY && errno != EINVAL;
+        return;
+    }
     if (ic.frame != countFrame_ || ic.brk != countBreak_) errors_ |= TVK_ES_FRAMING;
     if (ic.parity != countParity_) errors_ |= TVK_ES_PARITY;
     if (ic.overrun != countOverrun_ || ic.buf_overrun != countBufOverrun_) errors_ |= TVK_ES_OVERRUN;

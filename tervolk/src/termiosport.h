@@ -24,7 +24,7 @@ size_t unmarkErrors(uint8_t* buf, size_t n, int& state, bool& damaged);
 
 class TermiosPort final : public Port {
 public:
-    TermiosPort() = default;
+    TermiosPort();
     ~TermiosPort() override;
     TermiosPort(const TermiosPort&) = delete;
     TermiosPort& operator=(const TermiosPort&) = delete;
@@ -43,10 +43,19 @@ public:
 
     static bool speedSupported(unsigned bitsPerSecond);
 
+    // Ends the wait in progress, or else the next one, at once (it returns
+    // 0). Safe from any thread, where interruptible().
+    void interruptWait();
+    bool interruptible() const { return wakeFd_ >= 0; }
+
 private:
     void noteKernelCounters();
+    // Clears a raised interruptWait() that poll() reported in revents.
+    bool tookWake(short revents);
 
     int fd_ = -1;
+    int wakeFd_ = -1;        // the event counter interruptWait() raises
+    bool kernelCounters_ = false;  // the driver keeps error counters
     std::string lockFile_;   // the lock file taken, empty if none
     bool marking_ = false;   // PARMRK in force
     int markState_ = 0;      // bytes of a 0xFF mark sequence seen so far

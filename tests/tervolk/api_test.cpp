@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <thread>
 #include "filebytes.h"
 #include "linerig.h"
 #include "tempdir.h"
@@ -235,6 +236,23 @@ TEST_F(LineTest, StopsEndTransfersAndPollsAndTheLineStaysUsable) {
     EXPECT_TRUE(cb.calls > 10 && cb.maxGap < 500ms) << "the pump runs all along the call (every 50 ms, timed loosely)";
     release();
     EXPECT_EQ(tvk_close(), TVK_OK);
+}
+
+// Without a pump only the line wakes a waiting call: a stop from another
+// thread has to end the wait itself.
+TEST_F(LineTest, StopFromAnotherThreadEndsAWaitWithoutAPump) {
+    start("box 2\n");
+    tvk_setpump(nullptr, nullptr);
+    tvk_openparam p = kParams;
+    p.lineParamA = 5000;  // the silent box 1 is waited for five seconds
+    ASSERT_EQ(tvk_open(0, &p), TVK_OK);
+    accept();
+    std::thread stopper([] { std::this_thread::sleep_for(100ms), tvk_stopreq(); });
+    int32_t mode = 1;
+    const auto t0 = Clock::now();
+    EXPECT_EQ(tvk_polling(&mode, 1), TVK_ESTOPPED);
+    EXPECT_LT(Clock::now() - t0, 600ms) << "the stop ends the wait at once";
+    stopper.join();
 }
 
 // The slowest line, 7 data bits with even parity (binary data packed into
