@@ -598,13 +598,13 @@ private:
 // Words with explicit weights: "word=weight ...".
 class Choice {
 public:
-    explicit Choice(std::string_view spec) : freq_(parse(spec)) {}
+    explicit Choice(std::string_view table) : freq_(parse(table)) {}
     const std::string& draw(Draw& d) const { return words_[freq_.draw(d)]; }
 
 private:
-    std::vector<uint64_t> parse(std::string_view spec) {
+    std::vector<uint64_t> parse(std::string_view table) {
         std::vector<uint64_t> weights;
-        for (const auto& entry : split(spec, " ")) {
+        for (const auto& entry : split(table, " ")) {
             auto parts = split(entry, "=");
             std::string word = parts[0] == "-" ? std::string() : parts[0];
             std::replace(word.begin(), word.end(), '_', ' ');
