@@ -25,7 +25,10 @@
  * Line ports: port n opens the device named by the environment variable
  * QUENDRIL_COMn, or /dev/ttyS<n> when it is unset.
  *
- * The line protocol is described in docs/line-protocol.md.
+ * The line protocol is described in docs/line-protocol.md. The library
+ * speaks its version 2 (compression and error correction where the box can
+ * take them) and falls back to version 1, box by box, for a box that
+ * refuses version 2.
  */
 #ifndef TERVOLK_H
 #define TERVOLK_H
@@ -87,6 +90,8 @@ extern "C" {
 #define TVK_FNAME_LEN      64
 /* Length of a terminal ID. */
 #define TVK_ID_LEN         6
+/* I/O boxes on one line: boxes are numbered 1..TVK_MAX_BOXES. */
+#define TVK_MAX_BOXES      16
 
 #pragma pack(push, 1)
 /* The record of one connected terminal, 28 bytes. */
@@ -153,6 +158,14 @@ TVK_API int16_t tvk_filerecv(char *dir, tvk_comminfo *info);
 TVK_API int16_t tvk_filesend(char *pattern, tvk_comminfo *info);
 
 TVK_API int16_t tvk_geterrinf(void);
+/* A short English text for a result code (TVK_OK or a TVK_E* code), for
+ * logs and programs without texts of their own: "unknown result code" for
+ * any other value. The text is static; never free it. */
+TVK_API const char *tvk_strerror(int32_t code);
+/* A short English text for one TVK_ES_* bit of the error-status word:
+ * "unknown status bit" for 0, a combination or any other value. The text is
+ * static; never free it. */
+TVK_API const char *tvk_statustext(int32_t bit);
 /* Makes the running call, or the next one, return TVK_ESTOPPED. */
 TVK_API int16_t tvk_stopreq(void);
 

@@ -20,7 +20,7 @@ namespace {
 using namespace tvk;
 
 constexpr size_t kIdTableMax = 128;
-constexpr int kMaxBoxes = 16;
+constexpr int kMaxBoxes = TVK_MAX_BOXES;
 // Idle poll cycles are paced: one lasts at least kMinCycle and
 // kIdlePollSpacing per box, so an idle line is polled at most 100 times a
 // second (each poll wakes the process) while a docked terminal still waits
@@ -379,6 +379,41 @@ int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
 }
 
 int16_t tvk_geterrinf(void) { return int16_t(session().status & 0x7FFF); }
+
+const char* tvk_strerror(int32_t code) {
+    switch (code) {
+    case TVK_OK: return "success";
+    case TVK_EFAIL: return "the job failed; the error-status word says why";
+    case TVK_EARG: return "bad argument";
+    case TVK_ENOMORE: return "no further terminal record";
+    case TVK_ENOTOPEN: return "the line is not open";
+    case TVK_ENODEV: return "no such device";
+    case TVK_EBUSY: return "the device is in use or cannot be set up";
+    case TVK_ETIMEOUT: return "the terminal did not answer in time";
+    case TVK_EPROTO: return "the terminal broke the protocol";
+    case TVK_EFILE: return "a local file or directory could not be used";
+    case TVK_ENOTERM: return "no such terminal is connected";
+    case TVK_ESTOPPED: return "stopped on request";
+    default: return "unknown result code";
+    }
+}
+
+const char* tvk_statustext(int32_t bit) {
+    switch (bit) {
+    case TVK_ES_PARITY: return "parity error on the line";
+    case TVK_ES_OVERRUN: return "receive overrun";
+    case TVK_ES_FRAMING: return "framing error or break on the line";
+    case TVK_ES_BUFFULL: return "a frame longer than allowed was refused";
+    case TVK_ES_FATAL: return "the line device failed";
+    case TVK_ES_TIMEOUT: return "retries ran out without an answer";
+    case TVK_ES_PROTOCOL: return "an unexpected or malformed frame";
+    case TVK_ES_TRANSFER: return "a file could not be transferred intact";
+    case TVK_ES_FILEOPEN: return "a local file could not be opened, written or stored, or a name was refused";
+    case TVK_ES_NOSPACE: return "not enough free space for what the terminal announced";
+    case TVK_ES_OVERSIZE: return "the terminal sent more than it announced";
+    default: return "unknown status bit";
+    }
+}
 
 int16_t tvk_stopreq(void) {
     session().requestStop();

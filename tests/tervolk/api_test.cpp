@@ -1,6 +1,7 @@
 // The library through its C API against htsim over lineemu: what the
 // program relies on, on a real (emulated) line.
 #include <gtest/gtest.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -99,6 +100,20 @@ protected:
     char inDir[3] = "in", outPattern[8] = "out/*.*";
 };
 }  // namespace
+
+// Every result code and every status bit has its own text; anything else
+// has the unknown one, never a null pointer.
+TEST(LibraryApi, EveryResultCodeAndStatusBitHasItsOwnText) {
+    std::set<std::string> texts;
+    for (int32_t code = TVK_ESTOPPED; code <= TVK_OK; ++code) texts.insert(tvk_strerror(code));
+    EXPECT_EQ(texts.size(), 12u);
+    for (int32_t bit = 1; bit <= 0x4000; bit <<= 1)
+        if (bit & 0x7D1F) texts.insert(tvk_statustext(bit));  // the defined bits
+    EXPECT_EQ(texts.size(), 23u);
+    for (int32_t other : {1, -12, INT32_MIN}) EXPECT_STREQ(tvk_strerror(other), "unknown result code");
+    for (int32_t other : {0, 0x0200, TVK_ES_PARITY | TVK_ES_FATAL, -1})
+        EXPECT_STREQ(tvk_statustext(other), "unknown status bit");
+}
 
 TEST(LibraryApi, RefusesBadArgumentsMissingAndBusyDevices) {
     ScopedWorkDir wd;
