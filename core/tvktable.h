@@ -15,16 +15,16 @@ using OpenParam = tvk_openparam;
 inline constexpr int32_t notifyMsg = TVK_NOTIFY_MSG;
 
 struct TvkTable {
-    int16_t (*open)(int32_t port, OpenParam* param);
+    int16_t (*open)(int32_t port, const OpenParam* param);
     int16_t (*close)();
-    int16_t (*disconnect)(int32_t mode, CommInfo* info);
+    int16_t (*disconnect)(int32_t mode, const CommInfo* info);
     int16_t (*idtblclr)();
-    int16_t (*idtbladd)(char* id);
+    int16_t (*idtbladd)(const char* id);
     int16_t (*polling)(int32_t* mode, int32_t boxCount);
     int16_t (*getcinffirst)(CommInfo* info);
     int16_t (*getcinfnext)(CommInfo* info);
-    int16_t (*filerecv)(char* dir, CommInfo* info);
-    int16_t (*filesend)(char* pattern, CommInfo* info);
+    int16_t (*filerecv)(const char* dir, CommInfo* info);
+    int16_t (*filesend)(const char* pattern, CommInfo* info);
     int16_t (*geterrinf)();
     int16_t (*stopreq)();
     int16_t (*sethwnd)(int32_t hwnd, int32_t msg);

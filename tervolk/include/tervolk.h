@@ -12,7 +12,7 @@
  *    value is one of the TVK_E* codes below. TVK_ESTOPPED (-11) always means
  *    that tvk_stopreq was called.
  *  - Texts are NUL-terminated single-byte strings; file names are bytes and
- *    are never transcoded.
+ *    are never transcoded. Inputs the library only reads are const.
  *  - The library is called from one thread. tvk_stopreq and tvk_getcomfname
  *    may also be called from inside the event-pump or notification callback
  *    while another call is running.
@@ -128,14 +128,14 @@ _Static_assert(sizeof(tvk_openparam) == 36, "tvk_openparam is 36 bytes");
 #endif
 
 /* Line */
-TVK_API int16_t tvk_open(int32_t port, tvk_openparam *param);
+TVK_API int16_t tvk_open(int32_t port, const tvk_openparam *param);
 TVK_API int16_t tvk_close(void);
 /* mode 1: release every terminal of the pass; mode 0: release the terminal of info. */
-TVK_API int16_t tvk_disconnect(int32_t mode, tvk_comminfo *info);
+TVK_API int16_t tvk_disconnect(int32_t mode, const tvk_comminfo *info);
 
 /* ID table: the terminals that polling accepts ("&&&&&&" accepts any). */
 TVK_API int16_t tvk_idtblclr(void);
-TVK_API int16_t tvk_idtbladd(char *id);
+TVK_API int16_t tvk_idtbladd(const char *id);
 /* Number of IDs in the table. */
 TVK_API int16_t tvk_idtblgetidno(void);
 /* Copies ID number index (0-based) into id (7 bytes, NUL-terminated). */
@@ -153,9 +153,9 @@ TVK_API int16_t tvk_getcinfnext(tvk_comminfo *info);
  * does not fit dir's file system is refused before it starts
  * (TVK_ES_NOSPACE); one that sends more than announced is aborted
  * (TVK_ES_OVERSIZE). */
-TVK_API int16_t tvk_filerecv(char *dir, tvk_comminfo *info);
+TVK_API int16_t tvk_filerecv(const char *dir, tvk_comminfo *info);
 /* Sends every file that matches pattern, a directory followed by "*.*". */
-TVK_API int16_t tvk_filesend(char *pattern, tvk_comminfo *info);
+TVK_API int16_t tvk_filesend(const char *pattern, tvk_comminfo *info);
 
 TVK_API int16_t tvk_geterrinf(void);
 /* A short English text for a result code (TVK_OK or a TVK_E* code), for

@@ -193,7 +193,7 @@ int16_t closeLine() {
 
 extern "C" {
 
-int16_t tvk_open(int32_t port, tvk_openparam* param) {
+int16_t tvk_open(int32_t port, const tvk_openparam* param) {
     Session& s = session();
     LineCall call;
     if (call.nested()) return TVK_EBUSY;
@@ -242,7 +242,7 @@ int16_t tvk_close(void) {
     return closeLine();
 }
 
-int16_t tvk_disconnect(int32_t mode, tvk_comminfo* info) {
+int16_t tvk_disconnect(int32_t mode, const tvk_comminfo* info) {
     Session& s = session();
     LineCall call;
     if (call.nested()) return TVK_EBUSY;
@@ -269,7 +269,7 @@ int16_t tvk_idtblclr(void) {
     return TVK_OK;
 }
 
-int16_t tvk_idtbladd(char* id) {
+int16_t tvk_idtbladd(const char* id) {
     Session& s = session();
     if (!id) return TVK_EARG;
     if (s.ids.size() >= kIdTableMax) return TVK_EFAIL;
@@ -336,7 +336,7 @@ int16_t tvk_getcinfnext(tvk_comminfo* info) {
     return TVK_OK;
 }
 
-int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
+int16_t tvk_filerecv(const char* dir, tvk_comminfo* info) {
     Session& s = session();
     LineCall call;
     if (call.nested()) return TVK_EBUSY;
@@ -357,7 +357,7 @@ int16_t tvk_filerecv(char* dir, tvk_comminfo* info) {
     return endJob(receiveFiles(*s.link, box, dir, &s, s.status, s.protocols[box], options));
 }
 
-int16_t tvk_filesend(char* pattern, tvk_comminfo* info) {
+int16_t tvk_filesend(const char* pattern, tvk_comminfo* info) {
     Session& s = session();
     LineCall call;
     if (call.nested()) return TVK_EBUSY;

@@ -20,7 +20,7 @@ std::atomic<int> polls{0}, sends{0};
 TvkTable countingLibrary() {
     TvkTable t = tvkLibrary();
     t.polling = [](int32_t* mode, int32_t boxes) { return ++polls, tvkLibrary().polling(mode, boxes); };
-    t.filesend = [](char* pattern, CommInfo* info) {
+    t.filesend = [](const char* pattern, CommInfo* info) {
         const int16_t r = tvkLibrary().filesend(pattern, info);
         return ++sends, r;
     };

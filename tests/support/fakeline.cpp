@@ -32,7 +32,7 @@ int16_t readRecord(const char* name, CommInfo* info) {
     return a.result;
 }
 
-int16_t transfer(const std::string& name, char* text, CommInfo* info) {
+int16_t transfer(const std::string& name, const char* text, CommInfo* info) {
     log(name + " " + text);
     fake().transferTexts.emplace_back(text);
     if (name == "filesend") fake().sentRecords.push_back(*info);
@@ -47,19 +47,19 @@ int16_t transfer(const std::string& name, char* text, CommInfo* info) {
 }
 
 const TvkTable kTable{
-    [](int32_t port, OpenParam* param) -> int16_t {
+    [](int32_t port, const OpenParam* param) -> int16_t {
         log("open " + std::to_string(port));
         fake().lastOpenParam = *param;
         return fake().openResult;
     },
     []() -> int16_t { return log("close"), 0; },
-    [](int32_t mode, CommInfo*) -> int16_t {
+    [](int32_t mode, const CommInfo*) -> int16_t {
         log("disconnect " + std::to_string(mode));
         fake().disconnectModes.push_back(mode);
         return 0;
     },
     []() -> int16_t { return log("idtblclr"), fake().registeredIds.clear(), 0; },
-    [](char* id) -> int16_t {
+    [](const char* id) -> int16_t {
         log(std::string("idtbladd ") + id);
         fake().registeredIds.emplace_back(id);
         return popOr<int16_t>(fake().idAddResults, 0);
@@ -74,8 +74,8 @@ const TvkTable kTable{
     },
     [](CommInfo* info) { return readRecord("getcinffirst", info); },
     [](CommInfo* info) { return readRecord("getcinfnext", info); },
-    [](char* dir, CommInfo* info) { return transfer("filerecv", dir, info); },
-    [](char* pattern, CommInfo* info) { return transfer("filesend", pattern, info); },
+    [](const char* dir, CommInfo* info) { return transfer("filerecv", dir, info); },
+    [](const char* pattern, CommInfo* info) { return transfer("filesend", pattern, info); },
     []() -> int16_t { return log("geterrinf"), popOr<int16_t>(fake().errWords, 0); },
     []() -> int16_t { return log("stopreq"), fake().stopPending = true, 0; },
     [](int32_t h, int32_t msg) -> int16_t { return log("sethwnd"), fake().hwnd = h, fake().hwndMsg = msg, 0; },
