@@ -127,36 +127,97 @@ _Static_assert(sizeof(tvk_comminfo) == 28, "tvk_comminfo is 28 bytes");
 _Static_assert(sizeof(tvk_openparam) == 36, "tvk_openparam is 36 bytes");
 #endif
 
-/* Line */
+/* Line calls (tvk_open, tvk_close, tvk_disconnect, tvk_polling,
+ * tvk_filerecv, tvk_filesend) block on the serial line, calling the event
+ * pump (tvk_setpump) about every 10 ms meanwhile. Made from inside the pump
+ * or a notification callback of another line call, each returns TVK_EBUSY
+ * and acts as a stop request for the running call. Every other call
+ * returns at once. */
+
+/* Opens COM port `port` (0..99: the device of $QUENDRIL_COM<port>, else
+ * /dev/ttyS<port>) with the settings of *param, which it only reads;
+ * closes a line already open first. Blocks only while an open line drains.
+ * Bounds: baudCode 0..7, sevenBits any, parityCode 0..2, stopBits 1..2,
+ * lineParamA 1..60000 ms, lineParamB 1..600000 ms, lineParamC 0..99.
+ * Results: TVK_OK; TVK_EARG (null param, port or a field out of bounds);
+ * TVK_ENODEV (no such device); TVK_EBUSY (not a terminal device, locked by
+ * another program or user, settings refused, or called from a callback).
+ * Clears a pending stop and the knowledge of every box. */
 TVK_API int16_t tvk_open(int32_t port, const tvk_openparam *param);
+/* Waits until everything written has left the line, releases the port and
+ * its lock. Results: TVK_OK; TVK_ENOTOPEN; TVK_EBUSY from a callback. */
 TVK_API int16_t tvk_close(void);
-/* mode 1: release every terminal of the pass; mode 0: release the terminal of info. */
+/* Releases terminals: mode 1 every box connected since the last mode-1
+ * release (info is not read and may be NULL), mode 0 the box info->aux2
+ * (1..TVK_MAX_BOXES). Blocks until each box confirms or its retries
+ * (lineParamC) run out; after a call that returned TVK_ESTOPPED, waits at
+ * most one second per box. Ignores a stop request. Results: TVK_OK;
+ * TVK_ETIMEOUT (a box did not confirm); TVK_EARG (mode not 0 or 1, a null
+ * or bad record for mode 0); TVK_ENOTOPEN; TVK_EBUSY from a callback. */
 TVK_API int16_t tvk_disconnect(int32_t mode, const tvk_comminfo *info);
 
-/* ID table: the terminals that polling accepts ("&&&&&&" accepts any). */
+/* ID table: the terminals that polling accepts ("&&&&&&" accepts any; an
+ * empty table accepts none). Kept across tvk_open and tvk_close. */
+/* Empties the table. Result: TVK_OK. */
 TVK_API int16_t tvk_idtblclr(void);
+/* Adds an ID, read up to its first TVK_ID_LEN bytes or its NUL and padded
+ * with spaces. Results: TVK_OK; TVK_EARG (null id); TVK_EFAIL (the table
+ * already holds 128 IDs). */
 TVK_API int16_t tvk_idtbladd(const char *id);
-/* Number of IDs in the table. */
+/* Number of IDs in the table (0..128). */
 TVK_API int16_t tvk_idtblgetidno(void);
-/* Copies ID number index (0-based) into id (7 bytes, NUL-terminated). */
+/* Copies ID number index (0-based) into id, which holds TVK_ID_LEN + 1
+ * bytes (NUL-terminated). Results: TVK_OK; TVK_EARG (null id, index out
+ * of range). */
 TVK_API int16_t tvk_idtblgetid(int32_t index, char *id);
 
-/* Polls boxes 1..boxCount for at most one poll cycle; returns the number of
- * terminals that answered (0 when none), or a negative code. *mode is 1. */
+/* Polls boxes 1..boxCount (1..TVK_MAX_BOXES) once each, in order; mode
+ * must not be NULL, its value (pass 1) is neither used nor changed. Blocks
+ * for the poll cycle: each box's answer deadline, and when no terminal
+ * answered at least 50 ms and 10 ms per box. Records of terminals whose
+ * IDs the table accepts are kept for tvk_getcinffirst/next, and their boxes
+ * count as connected.
+ * Results: the number of terminals accepted (0..boxCount); TVK_EARG (null
+ * mode, boxCount out of bounds); TVK_ENOTOPEN; TVK_EFAIL (the line device
+ * failed: TVK_ES_FATAL); TVK_ESTOPPED; TVK_EBUSY from a callback. Status
+ * bits: TVK_ES_PARITY, _OVERRUN, _FRAMING, _BUFFULL, _FATAL. */
 TVK_API int16_t tvk_polling(int32_t *mode, int32_t boxCount);
-/* Terminal records of the last poll in box order; TVK_ENOMORE after the last. */
+/* Copy the records of the last poll, in box order, into *info: first
+ * starts again from the first. Results: TVK_OK; TVK_ENOMORE after the
+ * last; TVK_EARG (null info). */
 TVK_API int16_t tvk_getcinffirst(tvk_comminfo *info);
 TVK_API int16_t tvk_getcinfnext(tvk_comminfo *info);
 
-/* Receives the terminal's files into dir. The terminal is told the job
- * completed only once every file is on disk. A job whose announced total
- * does not fit dir's file system is refused before it starts
- * (TVK_ES_NOSPACE); one that sends more than announced is aborted
- * (TVK_ES_OVERSIZE). */
+/* Receives the files of the terminal in box info->aux2 into directory dir
+ * (read only; "" is the current directory) and blocks until the job ends.
+ * The terminal is told the job completed only once every file is on disk
+ * under its name. A job whose announced total does not fit dir's file
+ * system is refused before it starts; one that sends more than announced
+ * is aborted. info is read (aux2, totalSize), not written.
+ * Results: TVK_OK; TVK_EFAIL (a file or the job failed; see the status
+ * word); TVK_ETIMEOUT (the terminal went silent); TVK_EPROTO (a REJECT, or
+ * the stream ended short); TVK_EFILE (dir cannot be used); TVK_EARG (null
+ * argument, aux2 outside 1..TVK_MAX_BOXES); TVK_ENOTOPEN; TVK_ESTOPPED;
+ * TVK_EBUSY from a callback. Status bits: TVK_ES_TIMEOUT, _PROTOCOL,
+ * _TRANSFER, _FILEOPEN, _NOSPACE, _OVERSIZE, _FATAL, and the line's
+ * _PARITY, _OVERRUN, _FRAMING, _BUFFULL. */
 TVK_API int16_t tvk_filerecv(const char *dir, tvk_comminfo *info);
-/* Sends every file that matches pattern, a directory followed by "*.*". */
+/* Sends every regular, non-hidden file of the directory of pattern (read
+ * only): a directory, a slash or backslash, then "*.*" or "*" (a bare
+ * "*.*" is the current directory); sorted by name, to the terminal in box
+ * info->aux2; blocks until the terminal has acknowledged every file.
+ * info->transType goes to the terminal (15: an application install); info
+ * is not written.
+ * Results: TVK_OK; TVK_EFAIL (a file could not be read, or the terminal
+ * could not store one); TVK_ETIMEOUT; TVK_EPROTO (a REJECT); TVK_EFILE
+ * (the directory cannot be listed); TVK_EARG (null argument, a pattern not
+ * ending in "*.*" or "*", aux2 out of bounds); TVK_ENOTOPEN; TVK_ESTOPPED;
+ * TVK_EBUSY from a callback. Status bits as tvk_filerecv, without
+ * _NOSPACE and _OVERSIZE. */
 TVK_API int16_t tvk_filesend(const char *pattern, tvk_comminfo *info);
 
+/* The error-status word: TVK_ES_* bits met since the start of the last
+ * tvk_polling, tvk_filerecv or tvk_filesend (0..0x7FFF). */
 TVK_API int16_t tvk_geterrinf(void);
 /* A short English text for a result code (TVK_OK or a TVK_E* code), for
  * logs and programs without texts of their own: "unknown result code" for
@@ -166,22 +227,31 @@ TVK_API const char *tvk_strerror(int32_t code);
  * "unknown status bit" for 0, a combination or any other value. The text is
  * static; never free it. */
 TVK_API const char *tvk_statustext(int32_t bit);
-/* Makes the running call, or the next one, return TVK_ESTOPPED. */
+/* Makes the running line call, or the next one, return TVK_ESTOPPED once
+ * (a transfer tells the box at once). Safe from the pump, a notification
+ * callback or another thread. Result: TVK_OK. */
 TVK_API int16_t tvk_stopreq(void);
 
 /* Notifications: message msg with the progress is delivered to the callback
- * registered with tvk_setnotify, together with hwnd. */
+ * registered with tvk_setnotify, together with hwnd. Result: TVK_OK. */
 TVK_API int16_t tvk_sethwnd(int32_t hwnd, int32_t msg);
 /* Writes the name of the file in transfer (at most TVK_FNAME_LEN - 1 bytes
- * and a NUL) into buf, which holds TVK_FNAME_LEN bytes. */
+ * and a NUL) into buf, which holds TVK_FNAME_LEN bytes. Results: TVK_OK;
+ * TVK_EARG (null buf). */
 TVK_API int16_t tvk_getcomfname(char *buf);
 
+/* Called on the caller's thread, inside tvk_filerecv and tvk_filesend,
+ * whenever the current file's progress (wparam, 0..100) changes. */
 typedef void (*tvk_notify_fn)(void *user, int32_t hwnd, int32_t msg, int32_t wparam);
+/* Installs the notification callback (NULL: none). Result: TVK_OK. */
 TVK_API int16_t tvk_setnotify(tvk_notify_fn fn, void *user);
-/* Called at least every 50 ms while a call blocks, so the caller's window
- * stays responsive. */
+/* Called at least every 50 ms while a line call blocks, so the caller's
+ * window stays responsive. Without one, a waiting call wakes only for the
+ * line, a stop request or once a second. */
 typedef void (*tvk_pump_fn)(void *user);
+/* Installs the event pump (NULL: none). Result: TVK_OK. */
 TVK_API int16_t tvk_setpump(tvk_pump_fn fn, void *user);
+/* Prints every frame on standard error when on is not 0. Result: TVK_OK. */
 TVK_API int16_t tvk_setdebug(int32_t on);
 
 /* What a job asks the caller through the check callback. name is the file's
@@ -199,7 +269,8 @@ TVK_API int16_t tvk_setdebug(int32_t on);
 #define TVK_CHECK_STORE    2
 #define TVK_CHECK_COMMIT   3
 typedef int (*tvk_check_fn)(void *user, int32_t what, const char *name);
-/* Installs the check callback (NULL: every file is sent and stored). */
+/* Installs the check callback (NULL: every file is sent and stored).
+ * Result: TVK_OK. */
 TVK_API int16_t tvk_setcheck(tvk_check_fn fn, void *user);
 
 #ifdef __cplusplus
