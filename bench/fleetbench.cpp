@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 using namespace quendril::bench;
 using quendril::test::ChildProcess;
 using quendril::test::LineRig;
+using quendril::test::ScopedEnv;
 using namespace std::chrono_literals;
 
 namespace {
@@ -126,31 +127,12 @@ private:
     fs::path old_;
 };
 
-// Variables for the next child only: htsim must not print the frames too.
-class ChildEnvironment {
-public:
-    ChildEnvironment& set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-        ::setenv(name, value.c_str(), 1);
-        return *this;
-    }
-    ~ChildEnvironment() {
-        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-            if (it->second) ::setenv(it->first, it->second->c_str(), 1);
-            else ::unsetenv(it->first);
-        }
-    }
-
-private:
-    std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
-};
-
 ChildProcess startProgram(const fs::path& root) {
     const fs::path runtime = root / "runtime";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
-    ChildEnvironment env;
+    // For the program only: htsim must not print the frames too.
+    ScopedEnv env;
     env.set("XDG_RUNTIME_DIR", runtime.string()).set("QT_QPA_PLATFORM", "offscreen").set("TVK_DEBUG", "1");
     InFolder in(root);
     return ChildProcess({QUENDRIL_BIN, "AUTO"},

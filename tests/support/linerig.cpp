@@ -111,22 +111,27 @@ LineRig::LineRig(const LineSettings& s) {
     }
 }
 
-LineRig::~LineRig() {
-    stop();
-    for (auto it = savedEnv_.rbegin(); it != savedEnv_.rend(); ++it) {
+ScopedEnv::~ScopedEnv() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
         if (it->second) ::setenv(it->first.c_str(), it->second->c_str(), 1);
         else ::unsetenv(it->first.c_str());
     }
+}
+
+ScopedEnv& ScopedEnv::set(const std::string& name, const std::string& value) {
+    const char* old = std::getenv(name.c_str());
+    saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    ::setenv(name.c_str(), value.c_str(), 1);
+    return *this;
+}
+
+LineRig::~LineRig() {
+    stop();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
 }
 
-void LineRig::exportComPort(int port) {
-    std::string name = "QUENDRIL_COM" + std::to_string(port);
-    const char* old = std::getenv(name.c_str());
-    savedEnv_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-    ::setenv(name.c_str(), pathA().c_str(), 1);
-}
+void LineRig::exportComPort(int port) { env_.set("QUENDRIL_COM" + std::to_string(port), pathA()); }
 
 void LineRig::startHtsim(const std::string& fleetFile, const std::vector<std::string>& extraArgs) {
     std::vector<std::string> argv = {QUENDRIL_HTSIM_BIN, "--device", pathB(), "--fleet", fleetFile};

@@ -45,6 +45,20 @@ struct LineSettings {
     double charRate() const { return double(baud) / (1 + dataBits + (parity == "none" ? 0 : 1) + stopBits); }
 };
 
+// Environment variables set for a scope and the children started in it;
+// each is restored (or removed) when the scope ends.
+class ScopedEnv {
+public:
+    ScopedEnv() = default;
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ScopedEnv& set(const std::string& name, const std::string& value);
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
 class LineRig {
 public:
     // Starts lineemu and waits until both ends exist; throws std::runtime_error.
@@ -65,6 +79,6 @@ public:
 private:
     std::string dir_;
     ChildProcess lineemu_, htsim_;
-    std::vector<std::pair<std::string, std::optional<std::string>>> savedEnv_;
+    ScopedEnv env_;
 };
 }  // namespace quendril::test
