@@ -45,11 +45,12 @@ TEST(CommandLine, AnswersOrRefusesWithoutTouchingTheFolder) {
 
 // The service runs AUTO in the instance's folder every evening; systemd itself
 // accepts an instance for /srv/quendril, with the built program in place of
-// the installed one, as verify wants the program to exist.
+// the installed one, as verify wants the program to exist (the manual page
+// it names is installed only with the package).
 TEST(SystemdUnits, RunAutoInTheInstanceFolderEveryEveningAndSystemdAcceptsThem) {
-    std::string service = readBytes(QUENDRIL_PACKAGING_DIR "/quendril-auto@.service");
-    const std::string timer = readBytes(QUENDRIL_PACKAGING_DIR "/quendril-auto@.timer");
-    for (const char* line : {"\nType=oneshot\n", "\nExecStart=/usr/bin/quendril AUTO\n", "\nWorkingDirectory=%f\n",
+    std::string service = readBytes(QUENDRIL_SERVICE);
+    const std::string timer = readBytes(QUENDRIL_TIMER);
+    for (const char* line : {"\nType=oneshot\n", "\nExecStart=" QUENDRIL_INSTALLED_PROGRAM " AUTO\n", "\nWorkingDirectory=%f\n",
                              "\nEnvironment=QT_QPA_PLATFORM=offscreen\n", "\nTimeoutStartSec="}) {
         EXPECT_NE(service.find(line), std::string::npos) << line;
     }
@@ -57,11 +58,11 @@ TEST(SystemdUnits, RunAutoInTheInstanceFolderEveryEveningAndSystemdAcceptsThem) 
     EXPECT_EQ(timer.find("\nUnit="), std::string::npos) << "the timer starts the service of its own instance";
     if (runCommand("command -v systemd-analyze").status != 0) GTEST_SKIP() << "no systemd-analyze";
     ScopedWorkDir dir;
-    const std::string instance = "quendril-auto@srv-quendril", installed = "/usr/bin/quendril";
+    const std::string instance = "quendril-auto@srv-quendril", installed = QUENDRIL_INSTALLED_PROGRAM;
     service.replace(service.find(installed), installed.size(), QUENDRIL_PROGRAM);
     writeBytes(instance + ".service", service);
     writeBytes(instance + ".timer", timer);
-    const CommandResult r = runCommand("systemd-analyze verify ./" + instance + ".service ./" + instance + ".timer");
+    const CommandResult r = runCommand("systemd-analyze verify --man=no ./" + instance + ".service ./" + instance + ".timer");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output, "");
 }

@@ -1,7 +1,8 @@
-// The Debian package that the package_build fixture made from this build
-// tree: the program installed from it.
+// The program from the Debian package in $QUENDRIL_PACKAGE_DIR, where
+// tests/package/check-packages has put the packages of this build tree.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "filebytes.h"
@@ -13,24 +14,31 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string package() {
-    for (const auto& e : fs::directory_iterator(QUENDRIL_PACKAGE_DIR)) {
-        if (e.path().extension() == ".deb") return shellQuote(e.path().string());
+std::string package(const std::string& name) {
+    const char* dir = std::getenv("QUENDRIL_PACKAGE_DIR");
+    if (dir == nullptr) return "QUENDRIL_PACKAGE_DIR-is-unset";
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.path().filename().string().starts_with(name + "_") && e.path().extension() == ".deb") {
+            return shellQuote(e.path().string());
+        }
     }
-    return "none";
+    return "no-package-" + name;
 }
 
-// The package unpacked into a scratch root, as dpkg would install it. The
+// The packages unpacked into a scratch root, as dpkg would install them. The
 // program writes its default files where it starts; the desktop entry starts
 // it in a folder of its own, never in the home folder where a terminal could
 // reach the user's files: its Exec=sh -c "COMMAND" runs a stand-in that notes where.
 TEST(Package, InstalledProgramAndDesktopEntryWork) {
     ScopedWorkDir scratch;
     const fs::path home = scratch.path() / "home";
-    ASSERT_EQ(runCommand("dpkg-deb -x " + package() + " root").status, 0);
+    for (const char* name : {"quendril", "libtervolk2"}) {
+        ASSERT_EQ(runCommand("dpkg-deb -x " + package(name) + " root").status, 0) << name;
+    }
     fs::create_directories("work");
-    const CommandResult r =
-        runCommand("cd work && QT_QPA_PLATFORM=offscreen QUENDRIL_SCREENSHOT=. timeout 30 ../root/usr/bin/quendril");
+    const CommandResult r = runCommand(
+        "cd work && LD_LIBRARY_PATH=$(dirname ../root/usr/lib/*/libtervolk.so.2) QT_QPA_PLATFORM=offscreen "
+        "QUENDRIL_SCREENSHOT=. timeout 30 ../root/usr/bin/quendril");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(readBytes("work/hostpc.ini").substr(0, 35), "HOSTPC.INI16000308000100500300003\r\n");
     EXPECT_EQ(readBytes("work/HOSTPCID.INF"), "hostpcid.inf\r\n&&&&&&,,,\r\n");
