@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "tvkline.h"
+
 namespace tvk {
 
 namespace {
@@ -65,22 +67,26 @@ void cobsEncode(const uint8_t* in, size_t n, unsigned maxCode, std::vector<uint8
     out[codeAt] = uint8_t(code);
 }
 
-bool cobsDecode(const uint8_t* in, size_t n, unsigned maxCode, std::vector<uint8_t>& out) {
-    size_t i = 0;
-    while (i < n) {
-        unsigned code = in[i++];
-        if (code == 0 || code > maxCode) return false;
-        if (i + code - 1 > n) return false;
-        for (unsigned k = 1; k < code; ++k) {
-            if (in[i] == 0) return false;
-            out.push_back(in[i++]);
-        }
-        if (code < maxCode && i < n) out.push_back(0);
-    }
-    return true;
+namespace {
+
+// Appends what a C decoder of the line (tvkline.h) makes of n characters,
+// which is never more than n bytes.
+template <class Decode>
+bool appendDecoded(std::vector<uint8_t>& out, size_t n, Decode&& decode) {
+    const size_t at = out.size();
+    out.resize(at + n);
+    const long got = decode(out.data() + at);
+    out.resize(got < 0 ? at : at + size_t(got));
+    return got >= 0;
 }
 
-size_t cobsBound(size_t n, unsigned maxCode) { return n + n / (maxCode - 1) + 1; }
+}  // namespace
+
+bool cobsDecode(const uint8_t* in, size_t n, unsigned maxCode, std::vector<uint8_t>& out) {
+    return appendDecoded(out, n, [&](uint8_t* to) { return tvk_cobs_decode(in, n, maxCode, to); });
+}
+
+size_t cobsBound(size_t n, unsigned maxCode) { return tvk_cobs_bound(n, maxCode); }
 
 void pack7(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
     for (size_t g = 0; g < n; g += 7) {
@@ -95,20 +101,10 @@ void pack7(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
 }
 
 bool unpack7(const uint8_t* in, size_t n, std::vector<uint8_t>& out) {
-    for (size_t g = 0; g < n; g += 8) {
-        size_t k = n - g < 8 ? n - g : 8;
-        if (k < 2) return false;
-        uint8_t high = in[g + k - 1];
-        if (high >> (k - 1)) return false;
-        for (size_t j = 0; j + 1 < k; ++j) {
-            if (in[g + j] & 0x80) return false;
-            out.push_back(uint8_t(in[g + j] | (((high >> j) & 1) << 7)));
-        }
-    }
-    return true;
+    return appendDecoded(out, n, [&](uint8_t* to) { return tvk_unpack7(in, n, to); });
 }
 
-size_t pack7Length(size_t n) { return n + (n + 6) / 7; }
+size_t pack7Length(size_t n) { return tvk_pack7_length(n); }
 
 void putVarint(std::vector<uint8_t>& out, uint64_t v) {
     while (v >= 0x80) {

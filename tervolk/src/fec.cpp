@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "rs.h"
+#include "tvkline.h"
+#include "tvkrs.h"
 
 namespace tvk {
 
@@ -20,9 +21,7 @@ uint8_t vote(uint8_t a, uint8_t b, uint8_t c) { return uint8_t((a & b) | (a & c)
 
 }  // namespace
 
-size_t fecLength(size_t n, int t) {
-    return t == 0 ? n : kFecHeaderLen + n + codewordsFor(n, t) * size_t(2 * t);
-}
+size_t fecLength(size_t n, int t) { return tvk_fec_length(n, t); }
 
 void fecProtect(const uint8_t* body, size_t n, int t, std::vector<uint8_t>& out) {
     const size_t c = codewordsFor(n, t), roots = size_t(2 * t);

@@ -4,6 +4,7 @@
 
 #include "codec.h"
 #include "fec.h"
+#include "tvkline.h"
 
 namespace tvk {
 
@@ -57,15 +58,11 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
     out.push_back(0);
 }
 
-size_t encodedLength(size_t payloadLen, bool sevenBits, int fec) {
-    size_t n = fecLength(kHeaderLen + payloadLen + kCrcLen, fec);
-    if (sevenBits) n = pack7Length(n);
-    return cobsBound(n, maxCode(sevenBits)) + 1;
-}
+size_t encodedLength(size_t payloadLen, bool sevenBits, int fec) { return tvk_encoded_length(payloadLen, sevenBits, fec); }
 
-size_t maxPayloadAt(int fec) {
-    size_t payload = kMaxPayload;
-    while (fecLength(kHeaderLen + payload + kCrcLen, fec) > kMaxBody) --payload;
+size_t maxPayloadAt(int fec, size_t frameMax) {
+    size_t payload = frameMax;
+    while (fecLength(kHeaderLen + payload + kCrcLen, fec) > kHeaderLen + frameMax + kCrcLen) --payload;
     return payload;
 }
 

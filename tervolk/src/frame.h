@@ -52,9 +52,10 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out);
 // Line characters of a frame with n payload bytes, delimiter included.
 size_t encodedLength(size_t payloadLen, bool sevenBits, int fec = 0);
 // Largest payload a frame protected at strength fec may carry: protected
-// frames are never longer than the longest plain one, so a station that
-// cannot repair them still refuses nothing for its length.
-size_t maxPayloadAt(int fec);
+// frames are never longer than the longest plain one the receiver takes
+// (frameMax payload bytes), so a station that cannot repair them still
+// refuses nothing for its length.
+size_t maxPayloadAt(int fec, size_t frameMax = kMaxPayload);
 
 // Turns received characters into frames; resynchronises at every delimiter.
 class FrameDecoder {

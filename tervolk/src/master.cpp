@@ -294,7 +294,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
 
     BatchReader reader(std::move(files), progress);
     if (box.features & kFeaturePacked) reader.pack();
-    WindowSender tx(reader, addr, link.timers(), (box.features & kFeatureProtected) != 0);
+    WindowSender tx(reader, addr, link.timers(), (box.features & kFeatureProtected) != 0, limitsOf(box));
     bool needWindow = true;
     Frame f;
     for (;;) {
@@ -304,7 +304,7 @@ int sendFiles(Link& link, uint8_t addr, std::vector<SourceFile> files, uint8_t t
         Frame ackReq = control(addr, FrameType::AckReq);
         ackReq.seq = tx.lastPollSeq();
         auto windowStart = std::max(Clock::now(), link.lineIdleAt());
-        Got g = needWindow ? tx.sendWindow(link, [] { return false; }) : link.send(ackReq);
+        Got g = needWindow ? tx.sendWindow(link) : link.send(ackReq);
         if (g == Got::Stopped) return stopped(link, addr);
         if (g == Got::Fatal) return failed(status, TVK_ES_FATAL);
         // A line (or relay) a little slower than its nominal rate delivers a

@@ -327,13 +327,13 @@ void BatchReader::fillChunks(std::vector<uint8_t>& payload, size_t limit) {
             if (room == 0) return;
             uint64_t left = curSize_ - curDone_;
             size_t at = payload.size();
-            size_t want = room;
-            if (left >= room) {
-                payload.push_back(kChunkRest);
-            } else {
-                want = size_t(left);
+            size_t want = size_t(std::min<uint64_t>(left, room));
+            // A DATA chunk's length must fit too; REST needs none.
+            if (left + varintLength(left) <= room) {
                 payload.push_back(kChunkData);
                 putVarint(payload, want);
+            } else {
+                payload.push_back(kChunkRest);
             }
             size_t dataAt = payload.size();
             payload.resize(dataAt + want);

@@ -36,10 +36,19 @@ bool decodeAck(const std::vector<uint8_t>& p, AckInfo& a) {
     return true;
 }
 
-WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers, bool mayProtect)
+ReceiverLimits limitsOf(const Hello& box) {
+    ReceiverLimits l;
+    if (box.frameMax) l.frameMax = std::clamp<size_t>(box.frameMax, kFrameMaxLeast, kMaxPayload);
+    if (box.window) l.window = std::min<size_t>(box.window, kWindowMax);
+    return l;
+}
+
+WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers, bool mayProtect,
+                           const ReceiverLimits& limits)
     : reader_(reader),
       addr_(addr),
-      frameCap_(frameBytesFor(timers)),
+      limits_(limits),
+      frameCap_(std::min(frameBytesFor(timers), limits.frameMax)),
       windowCap_(windowBytesFor(timers)),
       frameSize_(std::min<size_t>(1024, frameCap_)),
       windowBytes_(std::min<size_t>(16 * 1024, windowCap_)),
@@ -52,8 +61,9 @@ void WindowSender::addFrame(std::vector<Frame>& win, const Out& o, bool resend) 
     f.fec = uint8_t(strength_);
     // A frame built larger than the line now carries (or than a frame at
     // today's strength may be) goes again in pieces of the current size.
-    const size_t unit = std::min(frameSize_, maxPayloadAt(strength_) - 2);
-    if (o.payload.size() <= maxPayloadAt(strength_) && (!resend || o.payload.size() <= frameSize_ * 2)) {
+    const size_t largest = maxPayloadAt(strength_, limits_.frameMax);
+    const size_t unit = std::min(frameSize_, largest - 2);
+    if (o.payload.size() <= largest && (!resend || o.payload.size() <= frameSize_ * 2)) {
         f.type = FrameType::Data;
         f.payload = o.payload;
         win.push_back(std::move(f));
@@ -81,9 +91,9 @@ std::vector<Frame> WindowSender::buildWindow() {
             ++stats_.framesResent;
         }
     }
-    while (outstanding_.size() < kWindowMax && bytes < windowBytes_ && !reader_.exhausted()) {
+    while (outstanding_.size() < limits_.window && bytes < windowBytes_ && !reader_.exhausted()) {
         Out o{nextSeq_, {}, false, true};
-        const size_t limit = std::min(frameSize_, maxPayloadAt(strength_));
+        const size_t limit = std::min(frameSize_, maxPayloadAt(strength_, limits_.frameMax));
         o.payload.reserve(limit);
         reader_.fill(o.payload, limit);
         if (o.payload.empty()) break;
@@ -94,6 +104,19 @@ std::vector<Frame> WindowSender::buildWindow() {
     }
     stats_.framesSent += win.size();
     return win;
+}
+
+Got WindowSender::sendWindow(Link& link) {
+    std::vector<Frame> win = buildWindow();
+    if (win.empty()) return Got::Frame;
+    ++stats_.windows;
+    win.back().pf = true;
+    lastPollSeq_ = win.back().seq;
+    for (const Frame& f : win) {
+        Got g = link.send(f);
+        if (g != Got::Frame) return g;
+    }
+    return Got::Frame;
 }
 
 bool WindowSender::applyAck(const AckInfo& a) {
@@ -150,11 +173,6 @@ void WindowSender::adapt(size_t lost, size_t sent, size_t chars, uint32_t correc
     else if (lost * 2 > sent) windowBytes_ = std::min(std::max(windowBytes_ / 2, frameSize_ * 4), windowCap_);
 }
 
-void WindowReceiver::noteArrival(uint16_t seq) {
-    if (uint16_t(seq - nextNew_) < 0x8000) nextNew_ = uint16_t(seq + 1);
-    else ++resentSeen;
-}
-
 namespace {
 
 // Probability that at most t of n characters are damaged, each with p.
@@ -191,7 +209,7 @@ void WindowSender::chooseShape() {
     double best = yieldOf(bestSize, 0, errEstimate_);
     for (int t = 1; mayProtect_ && t <= kFecMaxStrength; ++t) {
         for (size_t L = kFrameMin; L <= frameCap_ * 2; L *= 2) {
-            const size_t size = std::min({L, frameCap_, maxPayloadAt(t)});
+            const size_t size = std::min({L, frameCap_, maxPayloadAt(t, limits_.frameMax)});
             const double y = yieldOf(size, t, errEstimate_);
             if (y > best) {
                 best = y;
@@ -206,7 +224,6 @@ void WindowSender::chooseShape() {
 
 void WindowReceiver::onData(const Frame& f) {
     corrected += f.corrected;
-    noteArrival(f.seq);
     store(f.seq, f.payload);
 }
 
@@ -241,7 +258,6 @@ void WindowReceiver::onFrag(const Frame& f) {
         whole.insert(whole.end(), piece->begin(), piece->end());
     }
     p = Pieces{};
-    ++resentSeen;
     store(f.seq, std::move(whole));
 }
 

@@ -12,6 +12,7 @@
 
 #include "link.h"
 #include "stream.h"
+#include "wire.h"
 
 namespace tvk {
 
@@ -50,18 +51,27 @@ struct SendStats {
     size_t windows = 0;
 };
 
+// What the receiver can hold: its largest frame payload and how many frames
+// may be outstanding from its first missing one (a box's READY says so).
+struct ReceiverLimits {
+    size_t frameMax = kMaxPayload;
+    size_t window = kWindowMax;
+};
+// The limits a READY announced, within the protocol's bounds.
+ReceiverLimits limitsOf(const Hello& box);
+
 class WindowSender {
 public:
     // Frame and window sizes stay within what the line carries in a few
-    // seconds (timing.h). mayProtect: the receiver repairs protected frames,
-    // so a noisy line gets error correction (fec.h).
-    WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers = {}, bool mayProtect = false);
+    // seconds (timing.h) and what the receiver holds. mayProtect: the
+    // receiver repairs protected frames, so a noisy line gets error
+    // correction (fec.h).
+    WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers = {}, bool mayProtect = false,
+                 const ReceiverLimits& limits = {});
 
     // Sends the next window: frames still missing first, then new ones. The
-    // last frame carries the P/F bit. interrupt is checked between frames
-    // (a box listens for an abort while it sends).
-    template <class Interrupt>
-    Got sendWindow(Link& link, Interrupt&& interrupt);
+    // last frame carries the P/F bit.
+    Got sendWindow(Link& link);
     // Applies an acknowledgement; true when it acknowledged something new.
     bool applyAck(const AckInfo& a);
     // Every frame, END included, is acknowledged.
@@ -94,6 +104,7 @@ private:
     uint16_t nextSeq_ = 0;
     uint16_t lastPollSeq_ = 0;
     std::deque<Out> outstanding_;
+    ReceiverLimits limits_;
     size_t frameCap_;
     size_t windowCap_;
     size_t frameSize_;
@@ -119,15 +130,10 @@ public:
     size_t duplicates = 0;
     // Bytes that error correction set right in the frames of this job.
     uint32_t corrected = 0;
-    // Frames that arrived again: behind the newest one seen (a resend that
-    // filled a gap, or a duplicate), or resent in pieces.
-    size_t resentSeen = 0;
 
 private:
     BatchWriter& writer_;
     uint16_t cum_ = 0;
-    uint16_t nextNew_ = 0;  // one past the newest frame number seen
-    void noteArrival(uint16_t seq);
     void store(uint16_t seq, std::vector<uint8_t> payload);
     struct Pieces {
         uint8_t count = 0;
@@ -137,20 +143,5 @@ private:
     std::array<std::optional<std::vector<uint8_t>>, kWindowMax> slots_;
     std::array<Pieces, kWindowMax> pieces_;
 };
-
-template <class Interrupt>
-Got WindowSender::sendWindow(Link& link, Interrupt&& interrupt) {
-    std::vector<Frame> win = buildWindow();
-    if (win.empty()) return Got::Frame;
-    ++stats_.windows;
-    win.back().pf = true;
-    lastPollSeq_ = win.back().seq;
-    for (const Frame& f : win) {
-        Got g = link.send(f);
-        if (g != Got::Frame) return g;
-        if (interrupt()) return Got::Stopped;
-    }
-    return Got::Frame;
-}
 
 }  // namespace tvk

@@ -48,15 +48,14 @@ bool decodeStart(const std::vector<uint8_t>& p, StartJob& s) {
     return true;
 }
 
-std::vector<uint8_t> encodeHello(const Hello& h, bool withFeatures) {
-    if (withFeatures) return {h.version, h.features};
-    return {h.version};
-}
-
 Hello decodeHello(const std::vector<uint8_t>& p) {
     Hello h;
     if (!p.empty() && p[0] >= 2) h.version = p[0];
     if (p.size() >= 2 && h.version >= 2) h.features = p[1];
+    if (p.size() >= 5 && h.version >= 2) {
+        h.frameMax = uint16_t(getLe(p.data() + 2, 2));
+        h.window = p[4];
+    }
     return h;
 }
 

@@ -51,13 +51,18 @@ std::vector<uint8_t> encodeStart(const StartJob& s);
 bool decodeStart(const std::vector<uint8_t>& p, StartJob& s);
 
 // The payload of a version-2 box's READY (its version and the features it
-// can take) and REJECT (its version alone, so that the master does not fall
-// back to version 1). A version-1 box sends both empty.
+// can take, and optionally the largest frame payload and the window in
+// frames it can hold) and REJECT (its version alone, so that the master
+// does not fall back to version 1). A version-1 box sends both empty.
 struct Hello {
     uint8_t version = 1;
     uint8_t features = 0;
+    uint16_t frameMax = 0;  // 0: not said (kMaxPayload)
+    uint8_t window = 0;     // 0: not said (kWindowMax)
 };
-std::vector<uint8_t> encodeHello(const Hello& h, bool withFeatures = true);
+// The smallest frame a box may announce: a FILE chunk with the longest
+// name fits in it.
+inline constexpr size_t kFrameMaxLeast = 288;
 Hello decodeHello(const std::vector<uint8_t>& p);
 
 }  // namespace tvk

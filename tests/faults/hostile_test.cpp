@@ -7,10 +7,10 @@
 
 #include <atomic>
 
+#include "boxrig.h"
 #include "faultrig.h"
-#include "link.h"
-#include "station.h"
 #include "termiosport.h"
+#include "wire.h"
 
 namespace quendril::test::faults {
 namespace {
@@ -22,8 +22,8 @@ TEST(HostileTerminal, NamesThatLeaveTheDirectoryOrNameDevicesAreRefused) {
     const std::vector<std::pair<std::string, Expect>> cases = {{"..", kRefused}, {"../../escape.txt", kRefused},
         {"..\\..\\back.txt", kRefused}, {"C:drive.txt", kRefused}, {"ctl\x01\x1b[2J.txt", kRefused}, {"del\x7f.txt", kRefused},
         {".tvk-part-0001", kRefused}, {".", kRefused}, {"CON", kStoredInside}, {"\xE9t\xE9.txt", kStoredInside},
-        // Longer than any frame: it travels in the compressed stream and is refused there.
-        {std::string(10000, 'x'), kRefused}};
+        // The longest name a box can send.
+        {std::string(255, 'x'), kStoredInside}};
     // Each terminal sends its hostile file first, then GOOD.TXT, into its own
     // directory deep/er/inN: ".." and "../.." land on watched ground.
     std::string fleet;
@@ -62,41 +62,20 @@ TEST(HostileTerminal, NamesThatLeaveTheDirectoryOrNameDevicesAreRefused) {
 
 // A box on side b whose terminal answers every poll with the test's record
 // and sends the files of dir.
-class CraftedBox : public tvk::Terminal {
+class CraftedBox {
 public:
-    CraftedBox(const std::string& device, const tvk::Record& record, const std::string& dir)
-        : record_(record), dir_(dir), thread_([this, device] { serve(device); }) {}
-    ~CraftedBox() override {
-        stop_ = true;
-        thread_.join();
+    CraftedBox(const std::string& device, const tvk::Record& record, const std::string& dir) : dir_(dir) {
+        const auto bytes = tvk::encodeRecord(record);
+        std::copy(bytes.begin(), bytes.end(), record_.begin());
+        if (port_.open(device, tvk::SerialSettings{}) == 0)
+            box_.emplace(port_, BoxSetup{.sendDir = dir_.c_str(), .recvDir = dir_.c_str(), .record = record_});
     }
-    std::optional<tvk::Record> answerPoll(bool& idle) override { return idle = false, record_; }
-    std::optional<std::vector<tvk::SourceFile>> filesToSend() override {
-        bool ok = false;
-        auto files = tvk::listSendFiles(dir_, ok);
-        return ok ? std::optional(files) : std::nullopt;
-    }
-    std::optional<std::string> receiveDir(const tvk::StartJob&) override { return dir_; }
-    void jobEnded(bool, size_t, uint64_t) override {}
 
 private:
-    void serve(const std::string& device) {
-        tvk::TermiosPort port;
-        if (port.open(device, tvk::SerialSettings{}) != 0) return;
-        tvk::Link link(port, tvk::LineTimers{2000000, 10, false, 40, 1000, 2});
-        link.setBoxSide(true);
-        tvk::BoxStation station(1, *this);
-        for (tvk::Frame f; !stop_;) {
-            const tvk::Got g = link.receive(f, tvk::Clock::now() + 50ms);
-            if (g == tvk::Got::Fatal) return;
-            if (g == tvk::Got::Frame && f.addr == 1) station.handle(link, f);
-            station.checkWatchdog(link);
-        }
-    }
-    tvk::Record record_;
+    std::array<uint8_t, TVKBOX_RECORD_LEN> record_{};
     std::string dir_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    tvk::TermiosPort port_;
+    std::optional<BoxThread> box_;
 };
 
 // ID bytes pass unchanged, counts saturate at INT32_MAX instead of turning

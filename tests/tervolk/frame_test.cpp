@@ -7,7 +7,7 @@
 #include "fec.h"
 #include "filebytes.h"
 #include "frame.h"
-#include "rs.h"
+#include "tvkrs.h"
 #include "termiosport.h"
 #include "timing.h"
 #include "transfer.h"

@@ -62,12 +62,14 @@ TEST(Stream, HostileNamesGarbageAndInterruptedFilesLeaveNothingWrong) {
     fs::create_directory("in");
     BatchWriter w("in", nullptr);
     auto chunks = fileChunks("../evil", 4, "EVIL", crcOf("EVIL"));
+    auto longName = fileChunks(std::string(kMaxNameLen + 1, 'x'), 4, "LONG", crcOf("LONG"));
+    chunks.insert(chunks.end(), longName.begin(), longName.end());
     auto good = fileChunks("fine.txt", 2, "ok", crcOf("ok"));
     chunks.insert(chunks.end(), good.begin(), good.end());
     chunks.push_back(kChunkEnd);
     feed(w, chunks);
     EXPECT_EQ(w.status(), uint32_t(TVK_ES_FILEOPEN));
-    EXPECT_EQ(w.filesFailed(), 1u);
+    EXPECT_EQ(w.filesFailed(), 2u);
     EXPECT_EQ(w.filesStored(), 1u);
     EXPECT_FALSE(fs::exists("evil"));
     EXPECT_EQ(readBytes("in/fine.txt"), "ok");

@@ -7,121 +7,38 @@
 #include <functional>
 #include <random>
 #include <thread>
+#include "boxrig.h"
 #include "filebytes.h"
 #include "master.h"
-#include "station.h"
+#include "memline.h"
 #include "tempdir.h"
 #include "tervolk.h"
+#include "transfer.h"
 
 using namespace tvk;
 using namespace quendril::test;
 namespace fs = std::filesystem;
 
 namespace {
-struct Faults {
-    double bitErrorRate = 0;                          // per bit of each character
-    double dropRate = 0, dupRate = 0, truncRate = 0;  // of a write (one write is one frame)
-    double reorderRate = 0;                           // a write held back behind the next one
-    uint64_t cutAfter = 0;                            // from this many characters on nothing arrives
-    int dropFirst = 0;                                // the first writes of either side are lost
-    bool echo = false;                                // every write also comes back to its writer
-};
-
-// An in-process line between two ports with seeded faults.
-struct Channel {
-    struct End final : Port {
-        End(Channel& channel, int s) : c(channel), side(s) {}
-        long readSome(uint8_t* buf, size_t cap) override {
-            std::lock_guard l(c.m);
-            auto& in = c.q[side];
-            size_t n = std::min(cap, in.size());
-            std::copy_n(in.begin(), n, buf);
-            in.erase(in.begin(), in.begin() + long(n));
-            return long(n);
-        }
-        long writeSome(const uint8_t* p, size_t n) override { return c.put(1 - side, {p, p + n}), long(n); }
-        int wait(bool wantWrite, int ms) override {
-            std::unique_lock l(c.m);
-            bool readable = c.cv.wait_for(l, Ms(ms), [&] { return !c.q[side].empty(); });
-            return (readable ? kReadable : 0) | (wantWrite ? kWritable : 0);
-        }
-        Channel& c;
-        int side;
-    };
-    explicit Channel(Faults f = {}, uint32_t seed = 1) : faults(f), rng(seed) {}
-    void deliver(int to, const std::vector<uint8_t>& bytes) {
-        for (uint8_t ch : bytes)
-            if (!faults.cutAfter || delivered++ < faults.cutAfter) q[to].push_back(ch);
-    }
-    void put(int to, std::vector<uint8_t> bytes) {
-        std::lock_guard l(m);
-        auto chance = [&](double p) { return std::uniform_real_distribution<double>(0, 1)(rng) < p; };
-        if (faults.echo) q[1 - to].insert(q[1 - to].end(), bytes.begin(), bytes.end());
-        for (auto& ch : bytes)
-            for (int bit = 0; bit < 8 && faults.bitErrorRate > 0; ++bit)
-                if (chance(faults.bitErrorRate)) ch = uint8_t(ch ^ (1 << bit));
-        if (chance(faults.truncRate) && bytes.size() > 1) bytes.resize(size_t(rng() % bytes.size()));
-        if (chance(faults.dropRate) || writes++ < faults.dropFirst) bytes.clear();
-        if (!held[to] && chance(faults.reorderRate)) {
-            held[to] = bytes;
-        } else {
-            deliver(to, bytes);
-            if (chance(faults.dupRate)) deliver(to, bytes);
-            if (held[to]) deliver(to, *std::exchange(held[to], std::nullopt));
-        }
-        cv.notify_all();
-    }
-    Faults faults;
-    std::mt19937_64 rng;
-    std::mutex m;
-    std::condition_variable cv;
-    std::deque<uint8_t> q[2];
-    std::optional<std::vector<uint8_t>> held[2];
-    uint64_t delivered = 0;
-    int writes = 0;
-    End a{*this, 0}, b{*this, 1};
-};
-
 // The channel has no line rate: keep the timers short.
 LineTimers fastTimers(int retries = 6, int progressMs = 1000) {
     return {.bitsPerSecond = 4000000, .responseMs = 60, .progressMs = progressMs, .retries = retries};
 }
 
-// A terminal sending src and storing into dst, with the caller's answers to a receive's checks.
-struct TestTerminal : Terminal, JobChecks {
+// The master's answers to a receive's checks, and what the box's terminal
+// heard of its jobs.
+struct TestTerminal : JobChecks {
     std::atomic<int> ended{0}, endedOk{0};
     std::function<void(bool)> onEnded;
     std::string refuseName;
     bool refuseCommit = false;
     int commitsAsked = 0;
-    bool listed = false;
-    std::optional<Record> answerPoll(bool& idle) override { return idle = true, std::nullopt; }
-    std::optional<std::vector<SourceFile>> filesToSend() override { return listSendFiles("src", listed); }
-    std::optional<std::string> receiveDir(const StartJob&) override { return "dst"; }
-    void jobEnded(bool stored, size_t, uint64_t) override {
+    void jobEnded(bool stored) {
         if (onEnded) onEnded(stored);
         endedOk += stored, ++ended;
     }
     bool mayStore(const std::string& name) override { return name != refuseName; }
     bool mayCommit() override { return ++commitsAsked, !refuseCommit; }
-};
-
-// The box side on its own thread, answering whatever reaches it.
-struct BoxThread {
-    BoxThread(Port& port, Terminal& t, LineTimers timers, bool versionOne = false)
-        : link(port, timers), station(1, t), ready(setUp(versionOne)) {}
-    bool setUp(bool versionOne) {
-        link.setBoxSide(true);
-        if (versionOne) station.speakVersionOne();
-        return true;
-    }
-    Link link;
-    BoxStation station;
-    bool ready;
-    std::jthread thread{[this](std::stop_token stop) {
-        for (Frame f; !stop.stop_requested();)
-            if (link.receive(f, Clock::now() + Ms(10)) == Got::Frame) station.handle(link, f);
-    }};
 };
 
 // One job between the master and a box thread in a fresh directory.
@@ -143,14 +60,17 @@ struct JobRig {
             writeBytes("src/f" + std::to_string(i), content(i == 0 ? 20000 : i == 1 ? 3000 : i * 50 - 100, unsigned(i)));
     }
     int run(bool masterReceives, const ReceiveOptions& options = {}, bool sameBox = false) {
-        if (!sameBox) box = std::make_unique<BoxThread>(ch.b, term, timers, versionOneBox);
+        if (!sameBox) {
+            box = std::make_unique<BoxThread>(ch.b, BoxSetup{.versionOne = versionOneBox, .sevenBits = timers.sevenBits});
+            box->box.term.onEnded = [this](bool stored) { term.jobEnded(stored); };
+        }
         Link link(ch.a, timers);
         bool ok = false;
         JobChecks yes;  // the library's own answers where the test gives none
         const ReceiveOptions withChecks = options.checks ? options : ReceiveOptions{options.announced, &yes};
         int r = masterReceives ? receiveFiles(link, 1, "dst", nullptr, status, protocol, withChecks)
                                : sendFiles(link, 1, listSendFiles("src", ok, &yes), 3, nullptr, status, protocol);
-        repaired = (masterReceives ? link : box->link).repairedFrames();
+        repaired = masterReceives ? link.repairedFrames() : tvkbox_repaired_frames(&box->box.box);
         return r;
     }
     // Final names in dst hold the source's bytes; all of them when `all`.
@@ -162,7 +82,7 @@ struct JobRig {
         }
         EXPECT_TRUE(!all || n == size_t(std::distance(fs::directory_iterator("src"), {})));
     }
-    // The box runs no watchdog here: only the master's abort ends its job.
+    // The master's abort, or the box's watchdog, ends the box's job.
     void expectFailedWithoutPartFiles() {
         for (auto until = Clock::now() + std::chrono::seconds(5); term.ended == 0 && Clock::now() < until;)
             std::this_thread::sleep_for(Ms(5));
@@ -233,21 +153,20 @@ TEST(Transfer, FrameSizeFollowsTheErrorRateAndLostFramesComeBackInPieces) {
     WindowSender tx(reader, 1);
     Channel ch;
     Link link(ch.a, fastTimers());
-    auto noInterrupt = [] { return false; };
     const size_t first = tx.frameSize();
-    ASSERT_EQ(tx.sendWindow(link, noInterrupt), Got::Frame);
+    ASSERT_EQ(tx.sendWindow(link), Got::Frame);
     const size_t sent1 = link.framesSent;
     AckInfo all{uint16_t(sent1), {}, 0};
     EXPECT_TRUE(tx.applyAck(all));
     EXPECT_EQ(tx.frameSize(), first * 2);
-    ASSERT_EQ(tx.sendWindow(link, noInterrupt), Got::Frame);
+    ASSERT_EQ(tx.sendWindow(link), Got::Frame);
     const size_t sent2 = link.framesSent - sent1;
     AckInfo most = all;  // only the last frame of the second window arrived
     most.set(sent2 - 2);
     EXPECT_TRUE(tx.applyAck(most));
     EXPECT_LT(tx.frameSize(), first / 2);
     EXPECT_GE(tx.frameSize(), kFrameMin);
-    ASSERT_EQ(tx.sendWindow(link, noInterrupt), Got::Frame);
+    ASSERT_EQ(tx.sendWindow(link), Got::Frame);
     EXPECT_GT(link.framesSent - sent1 - sent2, 2 * (sent2 - 1)) << "resent in pieces";
     EXPECT_EQ(tx.stats().framesResent, sent2 - 1);
     EXPECT_FALSE(tx.applyAck({uint16_t(all.cum + 200), {}, 0}));

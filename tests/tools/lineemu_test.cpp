@@ -101,7 +101,7 @@ TEST(ToolInput, BadOptionsAndFleetLinesAreRefusedByName) {
         {"box 1\nbox 1\n", "line 2: box 1 given twice"}, {"box 1 id=LONGID7\n", "line 1: id is at most 6 characters, rev at most 2"},
         {"box 1\njob 1 recv\n", "line 2: job needs a box with a terminal declared before it"},
         {"box 1 id=A\njob 1 fly\n", "line 2: unknown job fly"}, {"box 1 id=A\njob 1 send\n", "line 2: wrong number of words for job send"},
-        {"box 1 id=A\njob 1 recv repeat=0\n", "line 2: bad repeat=0"}, {"box 1 colour=red\n", "line 1: unknown option colour"},
+        {"box 1 id=A\njob 1 recv repeat=0\n", "line 2: bad repeat=0"}, {"box 1 colour=red\n", "line 1: unknown option colour"}, {"box 1 memory=1000\n", "line 1: bad memory=1000"},
         {"line parity=mark\n", "line 1: bad parity=mark"}, {"\n\nteleport\n", "line 3: unknown directive teleport"}};
     for (const auto& [text, error] : fleets) {
         std::string got;

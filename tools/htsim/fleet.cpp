@@ -10,12 +10,15 @@ const char* const kFleetHelp = R"(Fleet file: one directive per line, '#' starts
   line [baud=N] [data=7|8] [parity=none|odd|even] [stop=1|2] [a=MS] [b=MS] [c=N]
         line settings and timers (lineParamA/B/C); command-line options win
   box N [id=XXXXXX] [rev=XX] [dir=PATH] [appear=POLLS] [delay=MS] [vanish=BYTES] [protocol=1|2]
+        [memory=BYTES]
         I/O box N (1..16). Without id the box is empty. dir is the terminal's
         storage (default ./htsim-boxN): transmitted files land in dir/recv,
         applications in dir/app. appear: answer "no terminal" to the first
         POLLS polls. delay: wait MS before every answer. vanish: leave the
         line for good after BYTES of a job. protocol=1: speak the line
         protocol's version 1 only, like a box built before version 2.
+        memory: a small box with BYTES of frame buffers (at least 1024)
+        and no compression; its frames and window follow from them.
   job N send DIR [type=T] [as=NAME] [repeat=K]
         the terminal sends the files of DIR to the PC (transDir 0); as= sends
         the first file under NAME
@@ -115,9 +118,10 @@ bool parseBox(LineParser& p, Fleet& fleet, std::string& err) {
     d.id = p.text("id", "");
     d.rev = p.text("rev", "01");
     d.dir = p.text("dir", "htsim-box" + std::to_string(n));
-    long long appear = 0, delay = 0, vanish = 0, protocol = 2;
+    long long appear = 0, delay = 0, vanish = 0, protocol = 2, memory = 0;
     if (!p.num("appear", 0, 1000000, appear, err) || !p.num("delay", 0, 60000, delay, err) ||
-        !p.num("vanish", 0, INT64_MAX, vanish, err) || !p.num("protocol", 1, 2, protocol, err) || !p.allUsed(err))
+        !p.num("vanish", 0, INT64_MAX, vanish, err) || !p.num("protocol", 1, 2, protocol, err) ||
+        !p.num("memory", 1024, 1 << 24, memory, err) || !p.allUsed(err))
         return false;
     if (d.id.size() > 6 || d.rev.size() > 2) {
         err = "id is at most 6 characters, rev at most 2";
@@ -127,6 +131,7 @@ bool parseBox(LineParser& p, Fleet& fleet, std::string& err) {
     d.delayMs = int(delay);
     d.vanishAfter = uint64_t(vanish);
     d.versionOne = protocol == 1;
+    d.memory = size_t(memory);
     fleet.boxes.push_back(d);
     return true;
 }

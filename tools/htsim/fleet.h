@@ -33,6 +33,7 @@ struct BoxDesc {
     int delayMs = 0;       // added before every answer
     uint64_t vanishAfter = 0;  // bytes of a job after which the terminal leaves the line (0: never)
     bool versionOne = false;   // speaks the line protocol's version 1 only
+    size_t memory = 0;         // bytes of frame buffers of a small box without compression (0: a PC-sized box)
     std::vector<Job> jobs;
 };
 

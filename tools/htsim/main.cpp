@@ -2,18 +2,21 @@
 // as described by a fleet file, so the line library can be tested without
 // hardware.
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "fleet.h"
-#include "simterminal.h"
+#include "frame.h"
+#include "simbox.h"
+#include "termiosport.h"
 
 namespace {
 
@@ -34,9 +37,63 @@ struct Options {
     bool sevenBits = false, exitWhenDone = false, debug = false;
 };
 
-class SignalHooks final : public tvk::Hooks {
+// The serial line shared by the fleet: what arrives goes to every box; what
+// the boxes send is written whole. Frames addressed to the fleet are noted
+// (and printed when debugging).
+class Line {
 public:
-    bool stopping() override { return gSignalled != 0; }
+    Line(tvk::Port& port, const tvk::LineTimers& timers, bool debug)
+        : port_(port), timers_(timers), debug_(debug), in_(timers.sevenBits), out_(timers.sevenBits) {}
+
+    // Waits for input until deadline (or a signal) and hands on what came.
+    template <class Deliver>
+    void read(tvk::Clock::time_point deadline, Deliver&& deliver) {
+        const auto left = std::chrono::ceil<tvk::Ms>(deadline - tvk::Clock::now()).count();
+        const int r = port_.wait(false, int(std::clamp<long long>(left, 0, 100)));
+        if (r < 0) failed_ = true;
+        if (r <= 0) return;
+        uint8_t buf[4096];
+        const long n = port_.readSome(buf, sizeof buf);
+        if (n < 0) failed_ = true;
+        if (n <= 0) return;
+        note(in_, buf, size_t(n), "<");
+        deliver(buf, size_t(n));
+    }
+    void write(const uint8_t* p, size_t n) {
+        note(out_, p, n, ">");
+        for (size_t done = 0; done < n && !failed_;) {
+            const long w = port_.writeSome(p + done, n - done);
+            if (w < 0 || (w == 0 && port_.wait(true, 100) < 0)) failed_ = true;
+            if (w <= 0) continue;
+            idleAt = std::max(idleAt, tvk::Clock::now()) + tvk::lineTime(timers_, size_t(w));
+            done += size_t(w);
+        }
+    }
+    bool failed() const { return failed_; }
+
+    std::array<bool, 17> ours{};                            // the fleet's box numbers
+    tvk::Clock::time_point lastFrame = tvk::Clock::now();  // the last frame of the PC to one of them
+    tvk::Clock::time_point idleAt = tvk::Clock::now();     // when what the boxes wrote has left the line
+
+private:
+    void note(tvk::FrameDecoder& decoder, const uint8_t* p, size_t n, const char* dir) {
+        frames_.clear();
+        decoder.feed(p, n, frames_);
+        for (const auto& f : frames_) {
+            if (!f.fromBox && f.addr < ours.size() && ours[f.addr]) lastFrame = tvk::Clock::now();
+            if (!debug_) continue;
+            static const auto t0 = tvk::Clock::now();
+            const double ms = std::chrono::duration<double, std::milli>(tvk::Clock::now() - t0).count();
+            std::fprintf(stderr, "htsim %10.1f %s %s\n", ms, dir, tvk::describeFrame(f).c_str());
+        }
+    }
+
+    tvk::Port& port_;
+    tvk::LineTimers timers_;
+    bool debug_;
+    bool failed_ = false;
+    tvk::FrameDecoder in_, out_;
+    std::vector<tvk::Frame> frames_;
 };
 
 bool parseArgs(int argc, char** argv, Options& o) {
@@ -123,64 +180,47 @@ int main(int argc, char** argv) {
     timers.bitsPerSecond = lineRate;
     timers.sevenBits = fleet->serial.sevenBits;
     timers.bitsPerChar = unsigned(1 + (timers.sevenBits ? 7 : 8) + (fleet->serial.parity ? 1 : 0) + fleet->serial.stopBits);
-    tvk::Link link(port, timers);
-    link.setBoxSide(true);
-    SignalHooks hooks;
-    link.setHooks(&hooks);
     const char* dbg = std::getenv("TVK_DEBUG");
-    link.setDebug(opt.debug || (dbg && std::strcmp(dbg, "1") == 0), "htsim");
+    Line line(port, timers, opt.debug || (dbg && std::strcmp(dbg, "1") == 0));
 
-    std::vector<std::unique_ptr<htsim::SimTerminal>> terminals;
-    std::vector<std::unique_ptr<tvk::BoxStation>> stations(17);
-    std::vector<int> delayOf(17, 0);
+    std::vector<std::unique_ptr<htsim::SimBox>> boxes;
     for (const auto& d : fleet->boxes) {
-        delayOf[size_t(d.box)] = d.delayMs;
-        terminals.push_back(std::make_unique<htsim::SimTerminal>(d));
-        stations[size_t(d.box)] = std::make_unique<tvk::BoxStation>(uint8_t(d.box), *terminals.back());
-        if (d.versionOne) stations[size_t(d.box)]->speakVersionOne();
+        line.ours[size_t(d.box)] = true;
+        boxes.push_back(std::make_unique<htsim::SimBox>(d, timers, [&line](const uint8_t* p, size_t n) {
+            line.write(p, n);
+        }));
     }
-    std::printf("htsim: %zu boxes on %s\n", terminals.size(), opt.device.c_str());
+    std::printf("htsim: %zu boxes on %s\n", boxes.size(), opt.device.c_str());
     std::fflush(stdout);
 
     int rc = 0;
-    auto lastFrame = tvk::Clock::now();
-    // A slow terminal's frames wait here until their answer is due, while
-    // the other boxes keep answering on time.
-    std::multimap<tvk::Clock::time_point, tvk::Frame> delayed;
-    while (!gSignalled) {
+    while (!gSignalled && !line.failed()) {
+        bool more = false;
         auto wake = tvk::Clock::now() + tvk::Ms(100);
-        if (!delayed.empty()) wake = std::min(wake, delayed.begin()->first);
-        tvk::Frame f;
-        tvk::Got g = link.receive(f, wake);
-        if (g == tvk::Got::Fatal) {
-            std::fprintf(stderr, "htsim: the line failed\n");
-            rc = 1;
-            break;
+        for (auto& b : boxes) {
+            more = b->poll(tvk::Clock::now()) || more;
+            wake = std::min(wake, b->nextDue());
         }
-        if (g == tvk::Got::Frame && f.addr >= 1 && f.addr <= 16 && stations[f.addr]) {
-            lastFrame = tvk::Clock::now();
-            int delay = delayOf[f.addr];
-            if (delay > 0) delayed.emplace(lastFrame + tvk::Ms(delay), std::move(f));
-            else stations[f.addr]->handle(link, f);
-        }
-        while (!delayed.empty() && delayed.begin()->first <= tvk::Clock::now()) {
-            tvk::Frame d = std::move(delayed.begin()->second);
-            delayed.erase(delayed.begin());
-            stations[d.addr]->handle(link, d);
-        }
+        // A window's next frame waits only for what has already arrived, so
+        // an abort or a release cuts it short.
+        line.read(more ? tvk::Clock::now() : wake, [&](const uint8_t* p, size_t n) {
+            for (auto& b : boxes) b->input(p, n, tvk::Clock::now());
+        });
         bool allDone = true;
-        for (size_t i = 0; i < terminals.size(); ++i) {
-            stations[size_t(terminals[i]->desc().box)]->checkWatchdog(link);
-            allDone = allDone && terminals[i]->finished() && !stations[size_t(terminals[i]->desc().box)]->inJob();
-        }
+        for (const auto& b : boxes) allDone = allDone && b->terminal().finished() && !b->inJob();
         // The PC's release of the last job still needs an answer: wait until
         // our last answer and a release frame could have crossed the line.
-        auto quietFrom =
-            std::max(lastFrame, link.lineIdleAt()) + link.lineTime(2 * tvk::encodedLength(0, timers.sevenBits));
+        auto quietFrom = std::max(line.lastFrame, line.idleAt) +
+                         tvk::lineTime(timers, 2 * tvk::encodedLength(0, timers.sevenBits));
         if (opt.exitWhenDone && allDone && tvk::Clock::now() - quietFrom > tvk::Ms(500)) break;
     }
-    link.drain();
-    for (const auto& t : terminals) std::printf("%s\n", t->summary().c_str());
+    if (line.failed()) {
+        std::fprintf(stderr, "htsim: the line failed\n");
+        rc = 1;
+    }
+    // tcdrain() returns at once on a pseudo-terminal: wait the line time.
+    std::this_thread::sleep_until(line.idleAt + tvk::Ms(2));
+    for (const auto& b : boxes) std::printf("%s\n", b->terminal().summary().c_str());
     std::fflush(stdout);
     return rc;
 }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "stream.h"
+
 namespace htsim {
 
 namespace fs = std::filesystem;
@@ -53,20 +55,15 @@ std::optional<tvk::Record> SimTerminal::answerPoll(bool& idle) {
     return r;
 }
 
-std::optional<std::vector<tvk::SourceFile>> SimTerminal::filesToSend() {
+const Job* SimTerminal::sendJob() const {
     const Job* job = current();
-    if (!job || job->kind != JobKind::Send) return std::nullopt;
-    bool ok = false;
-    auto files = tvk::listSendFiles(job->dir, ok);
-    if (!ok) return std::nullopt;
-    if (!job->sendAs.empty() && !files.empty()) files.front().name = job->sendAs;
-    return files;
+    return job && job->kind == JobKind::Send ? job : nullptr;
 }
 
-std::optional<std::string> SimTerminal::receiveDir(const tvk::StartJob& job) {
+std::optional<std::string> SimTerminal::receiveDir(uint8_t transType) {
     const Job* cur = current();
     if (!cur || (cur->kind != JobKind::Recv && cur->kind != JobKind::Install)) return std::nullopt;
-    fs::path dir = fs::path(desc_.dir) / (job.transType == 15 ? "app" : "recv");
+    fs::path dir = fs::path(desc_.dir) / (transType == 15 ? "app" : "recv");
     std::error_code ec;
     fs::create_directories(dir, ec);
     return dir.string();

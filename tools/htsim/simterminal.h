@@ -4,7 +4,7 @@
 #include <string>
 
 #include "fleet.h"
-#include "station.h"
+#include "wire.h"
 
 namespace htsim {
 
@@ -15,17 +15,24 @@ struct Counters {
     size_t framesResent = 0;
 };
 
-class SimTerminal final : public tvk::Terminal {
+class SimTerminal final {
 public:
     explicit SimTerminal(BoxDesc desc);
 
-    std::optional<tvk::Record> answerPoll(bool& idle) override;
-    std::optional<std::vector<tvk::SourceFile>> filesToSend() override;
-    std::optional<std::string> receiveDir(const tvk::StartJob& job) override;
-    void jobEnded(bool ok, size_t files, uint64_t bytes) override;
-    void framesResent(size_t count) override { counters_.framesResent += count; }
-    void released() override;
-    bool present(uint64_t jobBytes) override;
+    // Answer to a poll: nullopt while no terminal sits in the box, a record
+    // when it asks for a job, otherwise it is idle (idle set to true).
+    std::optional<tvk::Record> answerPoll(bool& idle);
+    // The current job when it is a send job (the box sends to the PC).
+    const Job* sendJob() const;
+    // The directory a receive job of transType stores into; nullopt refuses.
+    std::optional<std::string> receiveDir(uint8_t transType);
+    // The job ended: intact and complete, or not.
+    void jobEnded(bool ok, size_t files, uint64_t bytes);
+    // Frames sent again in the job that just ended, in either direction.
+    void framesResent(size_t count) { counters_.framesResent += count; }
+    void released();
+    // False once the terminal has gone from the line (it hears nothing).
+    bool present(uint64_t jobBytes);
 
     const BoxDesc& desc() const { return desc_; }
     const Counters& counters() const { return counters_; }

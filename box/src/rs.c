@@ -1,4 +1,4 @@
-#include "rs.h"
+#include "tvkrs.h"
 
 #include <string.h>
 

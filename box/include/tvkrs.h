@@ -3,8 +3,8 @@
  * Plain C99 without heap or state, so that a terminal's firmware can use the
  * same code as the PC. A codeword is its data bytes followed by nroots parity
  * bytes; it corrects up to nroots / 2 damaged bytes. */
-#ifndef TVK_RS_H
-#define TVK_RS_H
+#ifndef TVKRS_H
+#define TVKRS_H
 
 #include <stddef.h>
 #include <stdint.h>
