@@ -31,6 +31,15 @@ BenchCase dataCase(std::string name, LineSettings s, uint64_t size, Payload payl
     return BenchCase{std::move(name), std::move(s), size, 1, payload, {"zmodem"}};
 }
 
+// The smallest box that still moves files at full speed; only our
+// protocol has box limits to honour.
+BenchCase smallBoxCase(std::string name, LineSettings s, uint64_t size) {
+    BenchCase c = makeCase(std::move(name), std::move(s), size);
+    c.peers = {"none"};
+    c.boxMemory = 4096;
+    return c;
+}
+
 }  // namespace
 
 std::vector<BenchCase> lineCases(bool quick) {
@@ -60,6 +69,7 @@ std::vector<BenchCase> lineCases(bool quick) {
         dataCase("csv-115200", line(115200), big, Payload::SalesCsv),
         dataCase("csv-9600", line(9600), big, Payload::SalesCsv),
         dataCase("text-115200", line(115200), big, Payload::EnglishText),
+        smallBoxCase("box-4KiB-115200", line(115200), big),
     };
 }
 

@@ -24,8 +24,10 @@ struct BenchCase {
     uint64_t fileSize = 0;
     int fileCount = 1;
     Payload payload = Payload::Random;
-    // Peers run on this case; empty: all of them.
+    // Peers run on this case; empty: all of them, {"none"}: none.
     std::vector<std::string> peers;
+    // The box's buffers in bytes (htsim's memory=); 0: htsim's roomy default.
+    uint32_t boxMemory = 0;
 };
 
 // The case's time limit: the one given, or more when even a protocol

@@ -43,7 +43,9 @@ std::string fleetText(const BenchCase& c, const fs::path& work, Way way) {
     std::ostringstream f;
     f << "line baud=" << s.baud << " data=" << s.dataBits << " parity=" << s.parity
       << " stop=" << s.stopBits << " a=" << kWaitMs << " b=" << kStallMs << " c=" << kRetries << '\n'
-      << "box 1 id=BENCH1 dir=" << (work / "terminal").string() << '\n';
+      << "box 1 id=BENCH1 dir=" << (work / "terminal").string();
+    if (c.boxMemory) f << " memory=" << c.boxMemory;
+    f << '\n';
     if (way == Way::ToPc) f << "job 1 send " << (work / "outbox").string() << '\n';
     else f << "job 1 recv\n";
     return f.str();
