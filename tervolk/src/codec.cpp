@@ -11,7 +11,8 @@ namespace {
 constexpr uint32_t kCastagnoli = 0x82F63B78u;
 
 // Slice-by-8 tables: the line rate never needs them, but the whole-file
-// check of a large received file does.
+// check of a large received file does. A box uses tvkline's 64-byte table
+// instead (tvk_crc32c), which every frame between the two checks against this.
 struct CrcTables {
     std::array<std::array<uint32_t, 256>, 8> t{};
     constexpr CrcTables() {
