@@ -24,6 +24,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "tvkshape.h"
+
 #ifndef TVKBOX_FEC
 #define TVKBOX_FEC 1
 #endif
@@ -162,15 +164,14 @@ typedef struct tvkbox {
     size_t slot_size, slots;
     uint16_t frame_max;
     /* job */
-    uint8_t job, reported, peer_failed, master_v2, offered, packed;
+    uint8_t job, reported, peer_failed, master_v2, packed;
     uint16_t last_token;
     /* sender */
     uint16_t base_seq;
     size_t head, count, emit_at, emit_last;
     uint8_t emit_piece, emitting;
-    uint16_t frame_size, frame_cap;
-    uint32_t window_bytes, window_cap, corrected_seen, resent;
-    uint8_t strength;
+    tvk_shape shape;
+    uint32_t resent;
     /* stream reader */
     uint32_t file_index, files_done;
     uint64_t file_size, file_pos, bytes_done;

@@ -33,8 +33,15 @@ long tvk_unpack7(const uint8_t *in, size_t n, uint8_t *out);
 /* Characters of n bytes packed 7 in 8. */
 size_t tvk_pack7_length(size_t n);
 
+/* Strongest error correction: 2 * t parity bytes in each codeword. */
+#define TVK_STRENGTH_MAX 8
+
 /* Length of a body of n bytes protected at strength t (0: unprotected). */
 size_t tvk_fec_length(size_t n, int t);
+
+/* Largest payload of a frame protected at strength t whose block is no
+ * longer than the plain body of a frame_max payload. */
+size_t tvk_max_payload_at(size_t frame_max, int t);
 
 /* Line characters of a frame with n payload bytes at strength t, its
  * delimiter included. */

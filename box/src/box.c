@@ -6,7 +6,6 @@
 #include "boxint.h"
 
 #define START_LEN 14
-#define FRAME_MIN 64
 /* Largest frame payload a sender builds (line-protocol 6.5). */
 #define FRAME_MAX_SENT 4096u
 #define PROTOCOL_VERSION 2
@@ -14,8 +13,6 @@
 #define FRAME_LINE_S 2u
 #define WINDOW_LINE_S 6u
 #define WINDOW_BYTES_MAX 65536u
-/* Strongest error correction a sending box turns to. */
-#define STRENGTH_MAX 4
 
 /* ---- slots ---- */
 
@@ -154,33 +151,28 @@ static size_t chars_in(const tvkbox *b, uint32_t seconds) {
 static void start_sender(tvkbox *b, int may_protect) {
     const int seven = b->cfg.seven_bits;
     const size_t chars = chars_in(b, FRAME_LINE_S);
-    size_t n = chars < b->frame_max ? chars : b->frame_max, frames;
+    size_t n = chars < b->frame_max ? chars : b->frame_max, frames, window;
     if (n > FRAME_MAX_SENT) n = FRAME_MAX_SENT;
-    while (n > FRAME_MIN && tvk_encoded_length(n, seven, 0) + 1 > chars) {
+    while (n > TVK_FRAME_MIN && tvk_encoded_length(n, seven, 0) + 1 > chars) {
         const size_t over = tvk_encoded_length(n, seven, 0) + 1 - chars;
-        n -= over < n - FRAME_MIN ? over : n - FRAME_MIN;
+        n -= over < n - TVK_FRAME_MIN ? over : n - TVK_FRAME_MIN;
     }
-    if (n < FRAME_MIN) n = FRAME_MIN;
-    b->frame_cap = (uint16_t)n;
+    if (n < TVK_FRAME_MIN) n = TVK_FRAME_MIN;
     frames = chars_in(b, WINDOW_LINE_S) / (tvk_encoded_length(n, seven, 0) + 1);
-    b->window_cap = (uint32_t)((frames ? frames : 1) * n);
-    if (b->window_cap > WINDOW_BYTES_MAX) b->window_cap = WINDOW_BYTES_MAX;
-    b->frame_size = (uint16_t)(n < 1024 ? n : 1024);
-    b->window_bytes = b->window_cap < 16384 ? b->window_cap : 16384;
-    b->strength = 0;
-    b->corrected_seen = 0;
+    window = (frames ? frames : 1) * n;
+    if (window > WINDOW_BYTES_MAX) window = WINDOW_BYTES_MAX;
+    tvk_shape_init(&b->shape, (uint32_t)n, (uint32_t)window, b->frame_max, may_protect ? TVK_STRENGTH_MAX : 0);
     b->base_seq = 0;
     b->head = b->count = 0;
     b->resent = 0;
-    b->offered = (uint8_t)(may_protect ? FEATURE_PROTECTED : 0);
     clear_slots(b);
 }
 
 static uint8_t *ring(tvkbox *b, size_t i) { return box_slot(b, b->head + i); }
 
 static size_t limit_now(const tvkbox *b) {
-    const size_t fec = box_max_payload_at(b->frame_max, b->strength);
-    return b->frame_size < fec ? b->frame_size : fec;
+    const size_t fec = tvk_max_payload_at(b->frame_max, b->shape.strength);
+    return b->shape.frame_size < fec ? b->shape.frame_size : fec;
 }
 
 /* The window: frames still missing first, then new ones within the budget. */
@@ -197,7 +189,7 @@ static int build_window(tvkbox *b) {
             ++marked;
         }
     }
-    while (b->count < b->slots && bytes < b->window_bytes && !box_reader_exhausted(b)) {
+    while (b->count < b->slots && bytes < b->shape.window_bytes && !box_reader_exhausted(b)) {
         uint8_t *s = ring(b, b->count);
         size_t len = 0;
         box_reader_fill(b, s + SLOT_HEAD, &len, limit_now(b));
@@ -219,18 +211,19 @@ static int emit_next(tvkbox *b) {
     for (; b->emit_at < b->count; ++b->emit_at) {
         uint8_t *s = ring(b, b->emit_at);
         const uint16_t seq = (uint16_t)(b->base_seq + b->emit_at);
-        const size_t len = box_slot_len(s), fec = box_max_payload_at(b->frame_max, b->strength);
+        const size_t len = box_slot_len(s), fec = tvk_max_payload_at(b->frame_max, b->shape.strength);
+        const size_t frame_size = b->shape.frame_size;
         const int last = b->emit_at == b->emit_last;
         size_t unit, count, piece, from, to;
         uint8_t head[2];
         if (!(s[2] & SLOT_SEND)) continue;
-        if (len <= fec && (!(s[2] & SLOT_RESEND) || len <= 2u * b->frame_size)) {
-            box_send_frame(b, T_DATA, last, seq, s + SLOT_HEAD, len, NULL, 0, b->strength);
+        if (len <= fec && (!(s[2] & SLOT_RESEND) || len <= 2u * frame_size)) {
+            box_send_frame(b, T_DATA, last, seq, s + SLOT_HEAD, len, NULL, 0, b->shape.strength);
             s[2] = (uint8_t)(s[2] & ~SLOT_SEND);
             ++b->emit_at;
             return 1;
         }
-        unit = (b->frame_size < fec - 2 ? b->frame_size : fec - 2);
+        unit = (frame_size < fec - 2 ? frame_size : fec - 2);
         count = (len + unit - 1) / unit;
         if (count > 255) count = 255;
         piece = (len + count - 1) / count;
@@ -239,7 +232,7 @@ static int emit_next(tvkbox *b) {
         head[0] = b->emit_piece;
         head[1] = (uint8_t)count;
         box_send_frame(b, T_FRAG, last && b->emit_piece + 1u == count, seq, head, 2, s + SLOT_HEAD + from, to - from,
-                       b->strength);
+                       b->shape.strength);
         if (++b->emit_piece == count) {
             s[2] = (uint8_t)(s[2] & ~SLOT_SEND);
             b->emit_piece = 0;
@@ -250,32 +243,11 @@ static int emit_next(tvkbox *b) {
     return 0;
 }
 
-/* After an acknowledgement: frames grow on a clean line and shrink, with
- * error correction turned on, on a noisy one. */
-static void adapt(tvkbox *b, size_t lost, size_t sent, uint32_t corrected) {
-    const uint32_t repaired = corrected > b->corrected_seen ? corrected - b->corrected_seen : 0;
-    if (corrected > b->corrected_seen) b->corrected_seen = corrected;
-    if (lost == 0) {
-        b->window_bytes = b->window_bytes * 2 < b->window_cap ? b->window_bytes * 2 : b->window_cap;
-        if (repaired > 0) return;
-        if (b->strength > 0) {
-            --b->strength;
-            return;
-        }
-        b->frame_size = (uint16_t)(b->frame_size * 2u < b->frame_cap ? b->frame_size * 2u : b->frame_cap);
-        return;
-    }
-    if (b->frame_size / 2 >= FRAME_MIN) b->frame_size = (uint16_t)(b->frame_size / 2);
-    if ((b->offered & FEATURE_PROTECTED) && b->strength < STRENGTH_MAX) ++b->strength;
-    /* Most of a window lost: a shorter one wastes less while the line is bad. */
-    if (lost * 2 > sent && b->window_bytes / 2 >= 4u * b->frame_size) b->window_bytes /= 2;
-}
-
 /* Applies an acknowledgement (line-protocol 6.2). */
 static void apply_ack(tvkbox *b, const uint8_t *p, size_t n) {
     const uint16_t cum = (uint16_t)le(p, 2);
     const uint16_t ahead = (uint16_t)(cum - b->base_seq);
-    size_t i, sent = 0, lost = 0;
+    size_t i, sent = 0, lost = 0, chars = 0;
     if (ahead > b->count) return; /* from before the window, or beyond it */
     for (i = 0; i < b->count; ++i) {
         uint8_t *s = ring(b, i);
@@ -284,6 +256,7 @@ static void apply_ack(tvkbox *b, const uint8_t *p, size_t n) {
         if (got) s[2] |= SLOT_ACKED;
         if (s[2] & SLOT_IN_WINDOW) {
             ++sent;
+            chars += tvk_encoded_length(box_slot_len(s), 0, b->shape.strength);
             if (!(s[2] & SLOT_ACKED)) ++lost;
             s[2] = (uint8_t)(s[2] & ~SLOT_IN_WINDOW);
         }
@@ -293,7 +266,7 @@ static void apply_ack(tvkbox *b, const uint8_t *p, size_t n) {
         ++b->base_seq;
         --b->count;
     }
-    if (sent) adapt(b, lost, sent, n >= ACK_LEN_V2 ? le(p + ACK_LEN, 4) : 0);
+    if (sent) tvk_shape_adapt(&b->shape, lost, sent, chars, n >= ACK_LEN_V2 ? le(p + ACK_LEN, 4) : 0);
 }
 
 static void send_next(tvkbox *b) {

@@ -47,9 +47,6 @@ void box_send_frame(tvkbox *b, uint8_t type, int pf, uint16_t seq, const uint8_t
                     size_t np, int t);
 uint32_t box_now_us(const tvkbox *b);
 uint32_t box_line_us(const tvkbox *b, size_t chars);
-/* Largest payload a frame protected at strength t may carry, so that its
- * block is no longer than the plain body of a frame_max payload. */
-size_t box_max_payload_at(size_t frame_max, int t);
 
 /* a is later than b on the wrapping clock. */
 int box_after(uint32_t a, uint32_t b);

@@ -10,13 +10,6 @@
 #define CRC_LEN 4
 #define FEC_HEADER 3
 
-size_t box_max_payload_at(size_t frame_max, int t) {
-    size_t payload = frame_max;
-    while (payload > 0 && tvk_fec_length(HEADER_LEN + payload + CRC_LEN, t) > HEADER_LEN + frame_max + CRC_LEN)
-        --payload;
-    return payload;
-}
-
 uint32_t box_now_us(const tvkbox *b) { return b->now_ms * 1000u; }
 
 uint32_t box_line_us(const tvkbox *b, size_t chars) {
@@ -60,7 +53,7 @@ static size_t repair(uint8_t *block, size_t len, uint32_t *corrected) {
     const int t = h & 0x0F;
     size_t roots, total, c, n = 0, j;
     uint8_t *in = block + FEC_HEADER;
-    if ((h & 0xF0) != 0x80 || t < 1 || t > 8) return 0;
+    if ((h & 0xF0) != 0x80 || t < 1 || t > TVK_STRENGTH_MAX) return 0;
     roots = (size_t)(2 * t);
     total = len - FEC_HEADER;
     for (c = 1;; ++c) {

@@ -62,6 +62,20 @@ size_t tvk_fec_length(size_t n, int t) {
     return t == 0 ? n : FEC_HEADER + n + codewords_for(n, t) * (size_t)(2 * t);
 }
 
+size_t tvk_max_payload_at(size_t frame_max, int t) {
+    const size_t limit = HEADER_LEN + frame_max + CRC_LEN;
+    const size_t overhead = HEADER_LEN + CRC_LEN + FEC_HEADER + codewords_for(limit, t) * (size_t)(2 * t);
+    size_t payload;
+    if (t == 0) return frame_max;
+    if (limit <= overhead) return 0;
+    /* The parity of the longest body is the most the answer can need, so
+     * this fits; the loop then takes what the parity of a shorter body
+     * leaves. */
+    payload = limit - overhead;
+    while (tvk_fec_length(HEADER_LEN + payload + 1 + CRC_LEN, t) <= limit) ++payload;
+    return payload;
+}
+
 size_t tvk_encoded_length(size_t n, int seven_bits, int t) {
     size_t chars = tvk_fec_length(HEADER_LEN + n + CRC_LEN, t);
     if (seven_bits) chars = tvk_pack7_length(chars);

@@ -16,9 +16,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "tvkline.h"
+
 namespace tvk {
 
-inline constexpr int kFecMaxStrength = 8;
+inline constexpr int kFecMaxStrength = TVK_STRENGTH_MAX;
 inline constexpr size_t kFecHeaderLen = 3;
 
 // Length of a protected body of n bytes at strength t (t = 0: unprotected).

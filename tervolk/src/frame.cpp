@@ -60,11 +60,7 @@ void encodeFrame(const Frame& f, bool sevenBits, std::vector<uint8_t>& out) {
 
 size_t encodedLength(size_t payloadLen, bool sevenBits, int fec) { return tvk_encoded_length(payloadLen, sevenBits, fec); }
 
-size_t maxPayloadAt(int fec, size_t frameMax) {
-    size_t payload = frameMax;
-    while (fecLength(kHeaderLen + payload + kCrcLen, fec) > kHeaderLen + frameMax + kCrcLen) --payload;
-    return payload;
-}
+size_t maxPayloadAt(int fec, size_t frameMax) { return tvk_max_payload_at(frameMax, fec); }
 
 FrameDecoder::FrameDecoder(bool sevenBits)
     : seven_(sevenBits), maxEncoded_(encodedLength(kMaxPayload, sevenBits)) {}

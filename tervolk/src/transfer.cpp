@@ -1,19 +1,11 @@
 #include "transfer.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "codec.h"
 #include "fec.h"
 
 namespace tvk {
-
-namespace {
-
-// Characters a frame costs beyond its payload (header, CRC, stuffing, delimiter).
-constexpr double kFrameOverhead = 11.0;
-
-}  // namespace
 
 std::vector<uint8_t> encodeAck(const AckInfo& a, bool withCorrected) {
     std::vector<uint8_t> p;
@@ -45,25 +37,21 @@ ReceiverLimits limitsOf(const Hello& box) {
 
 WindowSender::WindowSender(BatchReader& reader, uint8_t addr, const LineTimers& timers, bool mayProtect,
                            const ReceiverLimits& limits)
-    : reader_(reader),
-      addr_(addr),
-      limits_(limits),
-      frameCap_(std::min(frameBytesFor(timers), limits.frameMax)),
-      windowCap_(windowBytesFor(timers)),
-      frameSize_(std::min<size_t>(1024, frameCap_)),
-      windowBytes_(std::min<size_t>(16 * 1024, windowCap_)),
-      mayProtect_(mayProtect) {}
+    : reader_(reader), addr_(addr), limits_(limits) {
+    tvk_shape_init(&shape_, uint32_t(std::min(frameBytesFor(timers), limits.frameMax)),
+                   uint32_t(windowBytesFor(timers)), uint32_t(limits.frameMax), mayProtect ? kFecMaxStrength : 0);
+}
 
 void WindowSender::addFrame(std::vector<Frame>& win, const Out& o, bool resend) const {
     Frame f;
     f.addr = addr_;
     f.seq = o.seq;
-    f.fec = uint8_t(strength_);
+    f.fec = shape_.strength;
     // A frame built larger than the line now carries (or than a frame at
     // today's strength may be) goes again in pieces of the current size.
-    const size_t largest = maxPayloadAt(strength_, limits_.frameMax);
-    const size_t unit = std::min(frameSize_, largest - 2);
-    if (o.payload.size() <= largest && (!resend || o.payload.size() <= frameSize_ * 2)) {
+    const size_t largest = maxPayloadAt(shape_.strength, limits_.frameMax);
+    const size_t unit = std::min<size_t>(shape_.frame_size, largest - 2);
+    if (o.payload.size() <= largest && (!resend || o.payload.size() <= shape_.frame_size * 2)) {
         f.type = FrameType::Data;
         f.payload = o.payload;
         win.push_back(std::move(f));
@@ -91,9 +79,9 @@ std::vector<Frame> WindowSender::buildWindow() {
             ++stats_.framesResent;
         }
     }
-    while (outstanding_.size() < limits_.window && bytes < windowBytes_ && !reader_.exhausted()) {
+    while (outstanding_.size() < limits_.window && bytes < shape_.window_bytes && !reader_.exhausted()) {
         Out o{nextSeq_, {}, false, true};
-        const size_t limit = std::min(frameSize_, maxPayloadAt(strength_, limits_.frameMax));
+        const size_t limit = std::min<size_t>(shape_.frame_size, maxPayloadAt(shape_.strength, limits_.frameMax));
         o.payload.reserve(limit);
         reader_.fill(o.payload, limit);
         if (o.payload.empty()) break;
@@ -140,86 +128,15 @@ bool WindowSender::applyAck(const AckInfo& a) {
         }
         if (o.inLastWindow) {
             ++sent;
-            chars += encodedLength(o.payload.size(), false, strength_);
+            chars += encodedLength(o.payload.size(), false, shape_.strength);
             if (!o.acked) ++lost;
             o.inLastWindow = false;
         }
     }
     while (!outstanding_.empty() && outstanding_.front().acked && uint16_t(outstanding_.front().seq - a.cum) >= 0x8000)
         outstanding_.pop_front();
-    if (sent) adapt(lost, sent, chars, a.corrected);
+    if (sent) tvk_shape_adapt(&shape_, lost, sent, chars, a.corrected);
     return progress;
-}
-
-void WindowSender::adapt(size_t lost, size_t sent, size_t chars, uint32_t corrected) {
-    // Damaged characters: those repaired, and for each lost frame at least
-    // one more than its codewords could repair.
-    const uint32_t repaired = corrected >= correctedSeen_ ? corrected - correctedSeen_ : 0;
-    correctedSeen_ = std::max(correctedSeen_, corrected);
-    double observed = (double(repaired) + double(lost) * double(strength_ + 1)) / double(chars);
-    errEstimate_ = errEstimate_ == 0 ? observed : 0.5 * errEstimate_ + 0.5 * observed;
-    if (errEstimate_ == 0) {
-        // No error seen yet: grow as fast as the line allows.
-        strength_ = 0;
-        frameSize_ = std::min(frameSize_ * 2, frameCap_);
-        windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
-        return;
-    }
-    // Clean windows halve the estimate, so frames grow back and error
-    // correction turns off again once the line is clean.
-    chooseShape();
-    if (lost == 0) windowBytes_ = std::min(windowBytes_ * 2, windowCap_);
-    // Most of a window lost: a shorter one wastes less while the line is bad.
-    else if (lost * 2 > sent) windowBytes_ = std::min(std::max(windowBytes_ / 2, frameSize_ * 4), windowCap_);
-}
-
-namespace {
-
-// Probability that at most t of n characters are damaged, each with p.
-double atMost(int t, double n, double p) {
-    double term = std::pow(1 - p, n), sum = term;
-    for (int i = 1; i <= t; ++i) {
-        term *= (n - i + 1) / i * p / (1 - p);
-        sum += term;
-    }
-    return std::min(sum, 1.0);
-}
-
-// Share of the line time that carries payload, for frames of L payload
-// bytes at strength t on a line damaging a character with probability p.
-// A frame is lost when a codeword holds more than t damaged bytes, or when
-// the stuffing's code characters or the delimiter are hit (about one
-// character in 160 in random data), which no repair reaches.
-double yieldOf(size_t L, int t, double p) {
-    const double chars = double(encodedLength(L, false, t));
-    if (t == 0) return double(L) / chars * std::pow(1 - p, chars);
-    const size_t body = kHeaderLen + L + kCrcLen;
-    const size_t k = size_t(255 - 2 * t), c = (body + k - 1) / k;
-    const double codeword = double(body) / double(c) + 2 * t;
-    const double intact = std::pow(atMost(t, codeword, p), double(c)) * std::pow(1 - p, chars / 160 + 2);
-    return double(L) / chars * intact;
-}
-
-}  // namespace
-
-void WindowSender::chooseShape() {
-    // Without correction L / (L + h) * (1 - p)^L peaks near sqrt(h / p).
-    size_t bestSize = std::clamp(size_t(std::sqrt(kFrameOverhead / errEstimate_)), kFrameMin, frameCap_);
-    int bestStrength = 0;
-    double best = yieldOf(bestSize, 0, errEstimate_);
-    for (int t = 1; mayProtect_ && t <= kFecMaxStrength; ++t) {
-        for (size_t L = kFrameMin; L <= frameCap_ * 2; L *= 2) {
-            const size_t size = std::min({L, frameCap_, maxPayloadAt(t, limits_.frameMax)});
-            const double y = yieldOf(size, t, errEstimate_);
-            if (y > best) {
-                best = y;
-                bestSize = size;
-                bestStrength = t;
-            }
-        }
-    }
-    frameSize_ = bestSize;
-    strength_ = bestStrength;
 }
 
 void WindowReceiver::onData(const Frame& f) {

@@ -12,12 +12,13 @@
 
 #include "link.h"
 #include "stream.h"
+#include "tvkshape.h"
 #include "wire.h"
 
 namespace tvk {
 
 inline constexpr size_t kWindowMax = 128;
-inline constexpr size_t kFrameMin = 64;
+inline constexpr size_t kFrameMin = TVK_FRAME_MIN;
 inline constexpr size_t kFrameMax = 4096;
 inline constexpr size_t kWindowBytesMax = 64 * 1024;
 
@@ -80,8 +81,8 @@ public:
     // Sequence number of the last frame sent with the P/F bit; the
     // acknowledgement echoes it.
     uint16_t lastPollSeq() const { return lastPollSeq_; }
-    size_t frameSize() const { return frameSize_; }
-    int strength() const { return strength_; }
+    size_t frameSize() const { return shape_.frame_size; }
+    int strength() const { return shape_.strength; }
 
 private:
     struct Out {
@@ -90,10 +91,6 @@ private:
         bool acked = false;
         bool inLastWindow = false;
     };
-    void adapt(size_t lost, size_t sent, size_t chars, uint32_t corrected);
-    // Frame size and error-correction strength with the best yield for the
-    // error rate measured.
-    void chooseShape();
     // The window's frames; a frame built larger than the line now carries
     // is resent in pieces.
     std::vector<Frame> buildWindow();
@@ -105,14 +102,7 @@ private:
     uint16_t lastPollSeq_ = 0;
     std::deque<Out> outstanding_;
     ReceiverLimits limits_;
-    size_t frameCap_;
-    size_t windowCap_;
-    size_t frameSize_;
-    size_t windowBytes_;
-    double errEstimate_ = 0;  // damaged characters per line character
-    bool mayProtect_;
-    int strength_ = 0;  // error correction of new frames (0: none)
-    uint32_t correctedSeen_ = 0;
+    tvk_shape shape_;  // frame size, window and error correction of new frames
     SendStats stats_;
 };
 

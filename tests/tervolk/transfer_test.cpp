@@ -14,6 +14,7 @@
 #include "tempdir.h"
 #include "tervolk.h"
 #include "transfer.h"
+#include "tvkline.h"
 
 using namespace tvk;
 using namespace quendril::test;
@@ -170,6 +171,61 @@ TEST(Transfer, FrameSizeFollowsTheErrorRateAndLostFramesComeBackInPieces) {
     EXPECT_GT(link.framesSent - sent1 - sent2, 2 * (sent2 - 1)) << "resent in pieces";
     EXPECT_EQ(tx.stats().framesResent, sent2 - 1);
     EXPECT_FALSE(tx.applyAck({uint16_t(all.cum + 200), {}, 0}));
+}
+
+// The sender's shape for a measured error rate, in integers on both sides.
+// The expected shapes are those of the floating-point model (maximum of
+// payload per line character over sizes and strengths) that it replaced.
+TEST(Transfer, FrameShapeFollowsTheErrorRateAndRecoversOnACleanLine) {
+    struct Case {
+        double perChar;
+        uint32_t cap, frameMax;
+        int maxStrength;
+        uint32_t size;
+        int strength;
+    };
+    const Case cases[] = {
+        {1e-7, 4096, 4160, 8, 4096, 0}, {1e-6, 4096, 4160, 8, 3316, 0}, {1e-5, 4096, 4160, 8, 4096, 1},
+        {1e-5, 4096, 4160, 0, 1048, 0}, {1e-4, 4096, 4160, 8, 2048, 1}, {1e-4, 4096, 4160, 0, 331, 0},
+        {3e-4, 4096, 4160, 8, 2048, 2}, {1e-3, 4096, 4160, 8, 1024, 2}, {1e-3, 4096, 4160, 0, 104, 0},
+        {3e-3, 4096, 4160, 8, 1024, 4}, {3e-3, 1024, 1024, 8, 972, 5},  {1e-2, 4096, 4160, 8, 512, 6},
+        {1e-2, 4096, 4160, 0, 64, 0},   {3e-2, 4096, 4160, 8, 128, 8},  {0.5, 4096, 4160, 8, 64, 8},
+        {3e-5, 1024, 1024, 8, 1011, 1}, {3e-5, 1024, 1024, 4, 1011, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.perChar) + " " + std::to_string(c.cap) + " " + std::to_string(c.maxStrength));
+        tvk_shape s;
+        tvk_shape_init(&s, c.cap, 65536, c.frameMax, c.maxStrength);
+        const size_t chars = 100000000;
+        tvk_shape_adapt(&s, 0, 10, chars, uint32_t(c.perChar * chars));
+        EXPECT_NEAR(s.frame_size, c.size, c.size / 200.0);
+        EXPECT_EQ(s.strength, c.strength);
+        EXPECT_LE(s.frame_size, tvk_max_payload_at(c.frameMax, s.strength));
+    }
+
+    // Clean windows double frames and windows up to their caps; a window
+    // mostly lost halves the window, never below four frames; clean
+    // windows after it bring frames back and error correction off.
+    tvk_shape s;
+    tvk_shape_init(&s, 2304, 20000, 4160, 8);
+    EXPECT_EQ(s.frame_size, 1024u);
+    EXPECT_EQ(s.window_bytes, 16384u);
+    tvk_shape_adapt(&s, 0, 16, 17000, 0);
+    EXPECT_EQ(s.frame_size, 2048u);
+    EXPECT_EQ(s.window_bytes, 20000u);
+    tvk_shape_adapt(&s, 0, 8, 17000, 0);
+    EXPECT_EQ(s.frame_size, 2304u);
+    tvk_shape_adapt(&s, 9, 10, 20000, 400);  // a burst: most of the window lost
+    EXPECT_GT(s.strength, 0);
+    EXPECT_LT(s.frame_size, 2304u);
+    EXPECT_EQ(s.window_bytes, std::max(10000u, 4 * s.frame_size));
+    const uint32_t corrected = 400;
+    int clean = 0;
+    while ((s.strength > 0 || s.frame_size < 2304u) && clean < 40) tvk_shape_adapt(&s, 0, 8, 20000, corrected), ++clean;
+    EXPECT_EQ(s.strength, 0);
+    EXPECT_EQ(s.frame_size, 2304u);
+    EXPECT_LT(clean, 20);
+    EXPECT_EQ(s.window_bytes, 20000u);
 }
 
 // A peer flooding garbage, endless frames or frames that never move the job
