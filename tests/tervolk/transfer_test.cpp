@@ -202,6 +202,14 @@ TEST(Transfer, FrameShapeFollowsTheErrorRateAndRecoversOnACleanLine) {
         EXPECT_EQ(s.strength, c.strength);
         EXPECT_LE(s.frame_size, tvk_max_payload_at(c.frameMax, s.strength));
     }
+    // The largest protected payload: its block fits the plain body of the
+    // largest frame, one byte more would not.
+    for (size_t frameMax : {64, 288, 1011, 1024, 4160})
+        for (int t = 0; t <= TVK_STRENGTH_MAX; ++t) {
+            const size_t most = tvk_max_payload_at(frameMax, t), body = kHeaderLen + kCrcLen;
+            EXPECT_LE(tvk_fec_length(body + most, t), body + frameMax) << frameMax << " " << t;
+            EXPECT_GT(tvk_fec_length(body + most + 1, t), body + frameMax) << frameMax << " " << t;
+        }
 
     // Clean windows double frames and windows up to their caps; a window
     // mostly lost halves the window, never below four frames; clean
@@ -220,10 +228,13 @@ TEST(Transfer, FrameShapeFollowsTheErrorRateAndRecoversOnACleanLine) {
     EXPECT_LT(s.frame_size, 2304u);
     EXPECT_EQ(s.window_bytes, std::max(10000u, 4 * s.frame_size));
     const uint32_t corrected = 400;
-    int clean = 0;
+    tvk_shape_adapt(&s, 0, 8, 20000, corrected);  // one clean window halves the estimate only
+    EXPECT_GT(s.strength, 0);
+    int clean = 1;
     while ((s.strength > 0 || s.frame_size < 2304u) && clean < 40) tvk_shape_adapt(&s, 0, 8, 20000, corrected), ++clean;
     EXPECT_EQ(s.strength, 0);
     EXPECT_EQ(s.frame_size, 2304u);
+    EXPECT_GT(clean, 8);
     EXPECT_LT(clean, 20);
     EXPECT_EQ(s.window_bytes, 20000u);
 }
