@@ -14,8 +14,19 @@
 extern "C" {
 #endif
 
-/* Smallest frame payload a sender builds. */
+/* Smallest and largest frame payload a sender builds, and its largest
+ * window in payload bytes. */
 #define TVK_FRAME_MIN 64
+#define TVK_FRAME_MAX 4096
+#define TVK_WINDOW_MAX 65536
+
+/* The line's caps: the largest frame payload whose frame, with its
+ * delimiter and a leading one, crosses the line in 2 s
+ * (TVK_FRAME_MIN..TVK_FRAME_MAX); and as many frames of that size as cross
+ * it whole in 6 s, at least one, within TVK_WINDOW_MAX bytes. So a window
+ * is acknowledged every few seconds at any speed. */
+uint32_t tvk_line_frame_cap(uint32_t bits_per_second, unsigned bits_per_char, int seven_bits);
+uint32_t tvk_line_window_cap(uint32_t bits_per_second, unsigned bits_per_char, int seven_bits);
 
 typedef struct tvk_shape {
     /* Bounds, fixed for a job: the largest frame payload the line and the

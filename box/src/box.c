@@ -6,13 +6,7 @@
 #include "boxint.h"
 
 #define START_LEN 14
-/* Largest frame payload a sender builds (line-protocol 6.5). */
-#define FRAME_MAX_SENT 4096u
 #define PROTOCOL_VERSION 2
-/* Line time a frame and a window may take (line-protocol 6.5). */
-#define FRAME_LINE_S 2u
-#define WINDOW_LINE_S 6u
-#define WINDOW_BYTES_MAX 65536u
 
 /* ---- slots ---- */
 
@@ -48,7 +42,7 @@ size_t tvkbox_buffer_need(uint16_t max_frame, size_t window, int seven_bits) {
  * window, within the bounds. */
 static size_t pick_frame(const tvkbox_config *c) {
     size_t f = c->buffer_size / 4;
-    if (f > FRAME_MAX_SENT) f = FRAME_MAX_SENT;
+    if (f > TVK_FRAME_MAX) f = TVK_FRAME_MAX;
     while (f > TVKBOX_MIN_FRAME && tvkbox_buffer_need((uint16_t)f, 1, c->seven_bits) > c->buffer_size) f -= 16;
     return f < TVKBOX_MIN_FRAME ? TVKBOX_MIN_FRAME : f;
 }
@@ -143,25 +137,13 @@ void tvkbox_reset(tvkbox *b) { end_job(b); }
 
 /* ---- sending: line-protocol 6.3 and 6.4 from the box's side ---- */
 
-static size_t chars_in(const tvkbox *b, uint32_t seconds) {
-    return (size_t)(b->cfg.bits_per_second / b->cfg.bits_per_char * seconds);
-}
-
-/* Frame and window caps of the line rate (line-protocol 6.5), within our buffers. */
+/* The line's caps, the frame within our slots. */
 static void start_sender(tvkbox *b, int may_protect) {
-    const int seven = b->cfg.seven_bits;
-    const size_t chars = chars_in(b, FRAME_LINE_S);
-    size_t n = chars < b->frame_max ? chars : b->frame_max, frames, window;
-    if (n > FRAME_MAX_SENT) n = FRAME_MAX_SENT;
-    while (n > TVK_FRAME_MIN && tvk_encoded_length(n, seven, 0) + 1 > chars) {
-        const size_t over = tvk_encoded_length(n, seven, 0) + 1 - chars;
-        n -= over < n - TVK_FRAME_MIN ? over : n - TVK_FRAME_MIN;
-    }
-    if (n < TVK_FRAME_MIN) n = TVK_FRAME_MIN;
-    frames = chars_in(b, WINDOW_LINE_S) / (tvk_encoded_length(n, seven, 0) + 1);
-    window = (frames ? frames : 1) * n;
-    if (window > WINDOW_BYTES_MAX) window = WINDOW_BYTES_MAX;
-    tvk_shape_init(&b->shape, (uint32_t)n, (uint32_t)window, b->frame_max, may_protect ? TVK_STRENGTH_MAX : 0);
+    const tvkbox_config *c = &b->cfg;
+    const uint32_t line_frame = tvk_line_frame_cap(c->bits_per_second, c->bits_per_char, c->seven_bits);
+    tvk_shape_init(&b->shape, line_frame < b->frame_max ? line_frame : b->frame_max,
+                   tvk_line_window_cap(c->bits_per_second, c->bits_per_char, c->seven_bits), b->frame_max,
+                   may_protect ? TVK_STRENGTH_MAX : 0);
     b->base_seq = 0;
     b->head = b->count = 0;
     b->resent = 0;

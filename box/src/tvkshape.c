@@ -121,6 +121,23 @@ static void choose(tvk_shape *s) {
     s->strength = (uint8_t)best_t;
 }
 
+/* Line characters of a frame with payload n, a leading delimiter included. */
+static uint32_t frame_chars(uint32_t n, int seven_bits) { return (uint32_t)tvk_encoded_length(n, seven_bits, 0) + 1; }
+
+uint32_t tvk_line_frame_cap(uint32_t bits_per_second, unsigned bits_per_char, int seven_bits) {
+    const uint32_t chars = 2 * bits_per_second / bits_per_char;
+    uint32_t n = min32(chars, TVK_FRAME_MAX);
+    while (n > TVK_FRAME_MIN && frame_chars(n, seven_bits) > chars)
+        n -= min32(n - TVK_FRAME_MIN, frame_chars(n, seven_bits) - chars);
+    return n < TVK_FRAME_MIN ? TVK_FRAME_MIN : n;
+}
+
+uint32_t tvk_line_window_cap(uint32_t bits_per_second, unsigned bits_per_char, int seven_bits) {
+    const uint32_t frame = tvk_line_frame_cap(bits_per_second, bits_per_char, seven_bits);
+    const uint32_t frames = 6 * bits_per_second / (bits_per_char * frame_chars(frame, seven_bits));
+    return min32((frames ? frames : 1) * frame, TVK_WINDOW_MAX);
+}
+
 void tvk_shape_init(tvk_shape *s, uint32_t frame_cap, uint32_t window_cap, uint32_t frame_max, int max_strength) {
     s->frame_cap = frame_cap;
     s->window_cap = window_cap;

@@ -44,10 +44,11 @@ Clock::time_point quietSince(const LineTimers& t, Clock::time_point lineIdle, Cl
 Clock::time_point progressDeadline(const LineTimers& t, Clock::time_point lineIdle, Clock::time_point lastValid,
                                    Clock::time_point lastInput);
 
-// Payload bytes per frame and per window the line rate allows: a frame
-// takes at most kFrameLineTime, a window at most kWindowLineTime (so a lost
-// window costs little, the peer's timers stay short and progress stays live),
-// within the protocol's fixed limits.
+// Payload bytes per frame and per window the line rate allows
+// (tvk_line_frame_cap, shared with the box): a frame takes at most
+// kFrameLineTime, a window at most kWindowLineTime (so a lost window costs
+// little, the peer's timers stay short and progress stays live), within the
+// protocol's fixed limits.
 inline constexpr auto kFrameLineTime = Ms(2000);
 inline constexpr auto kWindowLineTime = Ms(6000);
 size_t frameBytesFor(const LineTimers& t);

@@ -19,8 +19,8 @@ namespace tvk {
 
 inline constexpr size_t kWindowMax = 128;
 inline constexpr size_t kFrameMin = TVK_FRAME_MIN;
-inline constexpr size_t kFrameMax = 4096;
-inline constexpr size_t kWindowBytesMax = 64 * 1024;
+inline constexpr size_t kFrameMax = TVK_FRAME_MAX;
+inline constexpr size_t kWindowBytesMax = TVK_WINDOW_MAX;
 
 // cum: the first sequence number not yet received; bit i of the bitmap is
 // set when cum + 1 + i has been received. Flags: kAckComplete when the
